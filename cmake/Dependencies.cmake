@@ -1,0 +1,25 @@
+# Imported targets for the Debian-packaged numerical libraries, which ship no CMake configs.
+include_guard(GLOBAL)
+
+function(orv_find_library target header header_suffix)
+  cmake_parse_arguments(ARG "" "" "NAMES" ${ARGN})
+  find_path(${target}_INCLUDE_DIR ${header} PATH_SUFFIXES ${header_suffix} REQUIRED)
+  set(libs)
+  foreach(name IN LISTS ARG_NAMES)
+    find_library(${target}_${name}_LIBRARY ${name} REQUIRED)
+    list(APPEND libs ${${target}_${name}_LIBRARY})
+  endforeach()
+  add_library(orv::${target} INTERFACE IMPORTED GLOBAL)
+  target_include_directories(orv::${target} SYSTEM INTERFACE ${${target}_INCLUDE_DIR})
+  target_link_libraries(orv::${target} INTERFACE ${libs})
+endfunction()
+
+find_package(BLAS REQUIRED)
+find_package(LAPACK REQUIRED)
+find_package(Threads REQUIRED)
+
+orv_find_library(cholmod cholmod.h suitesparse NAMES cholmod amd colamd camd ccolamd suitesparseconfig)
+orv_find_library(metis metis.h "" NAMES metis)
+orv_find_library(arpack arpack.hpp arpack NAMES arpack)
+target_link_libraries(orv::cholmod INTERFACE orv::metis LAPACK::LAPACK BLAS::BLAS)
+target_link_libraries(orv::arpack INTERFACE LAPACK::LAPACK BLAS::BLAS)

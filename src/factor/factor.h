@@ -1,0 +1,4 @@
+// Ordering, Cholesky factorisation with its checks, and the solution of the stiffness matrix.
+#pragma once
+
+#include "factor/spd_matrix.h"

@@ -1,0 +1,98 @@
+#include "log.h"
+
+#include <time.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+
+#ifndef ORV_VERSION_TEXT
+#error "ORV_VERSION_TEXT must come from the build"
+#endif
+
+namespace orv {
+namespace {
+
+struct LogSink {
+  std::mutex mutex;
+  int logType = 0;  // 0 off, 3 writing to a file
+  std::FILE* logFile = nullptr;
+};
+
+LogSink& sink() {
+  // Never destroyed: exports may still log from other objects' destructors at process exit.
+  static auto* instance = new LogSink;
+  return *instance;
+}
+
+int closeAndOpen(LogSink& s, const std::string& fileName) {
+  s.logType = 0;
+  if (s.logFile != nullptr) {
+    std::fclose(s.logFile);
+    s.logFile = nullptr;
+  }
+  if (fileName.empty()) return 0;
+  s.logFile = std::fopen(fileName.c_str(), "w");
+  if (s.logFile == nullptr) {
+    std::fprintf(stderr, "could not open log file %s, exiting\n", fileName.c_str());
+    return -1;
+  }
+  s.logType = 3;
+  return 0;
+}
+
+double clockSeconds(clockid_t clock) {
+  timespec ts{};
+  clock_gettime(clock, &ts);
+  return static_cast<double>(ts.tv_sec) + 1e-9 * static_cast<double>(ts.tv_nsec);
+}
+
+}  // namespace
+
+int taucs_printf(const char* format, ...) {
+  LogSink& s = sink();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.logType == 0) return 0;
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(s.logFile, format, args);
+  va_end(args);
+  std::fflush(s.logFile);
+  return 0;
+}
+
+int setLogDestination(const std::string& fileName, const std::string& banner) {
+  LogSink& s = sink();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  const int status = closeAndOpen(s, fileName);
+  if (status == 0 && s.logType != 0) {
+    std::fputs(banner.c_str(), s.logFile);
+    std::fflush(s.logFile);
+  }
+  return status;
+}
+
+bool logEnabled() {
+  LogSink& s = sink();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  return s.logType != 0;
+}
+
+std::string versionBanner() { return std::string("Version ") + ORV_VERSION_TEXT + " - RELEASE\n"; }
+
+double wallSeconds() { return clockSeconds(CLOCK_MONOTONIC); }
+double cpuSeconds() { return clockSeconds(CLOCK_PROCESS_CPUTIME_ID); }
+
+void PhaseTimer::startPhase(const char* name) {
+  cpuTime_ = cpuSeconds();
+  wallTime_ = wallSeconds();
+  taucs_printf("%c: %s started\n", tag_, name);
+}
+
+void PhaseTimer::completePhase(const char* name) {
+  cpuTime_ = cpuSeconds() - cpuTime_;
+  wallTime_ = wallSeconds() - wallTime_;
+  taucs_printf("%c: %s completed in %0.2e sec (%0.2e CPU)\n\n", tag_, name, wallTime_, cpuTime_);
+}
+
+}  // namespace orv
