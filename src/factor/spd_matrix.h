@@ -27,7 +27,14 @@ class ccsSymSPDMatrix : public ccsSymMatrix {
   ccsSymSPDMatrix() : ccsSymMatrix('A') {}
 
   void release() override;
+  // The product through the compressed-row kernel, reading the record in place.
+  void multiply(const double* x, double* y) const override;
   void invalidate() override;
+
+  // Computes and caches the largest and smallest diagonal entries and their rows.
+  void diagonalStatistics();
+  // The largest diagonal entry, computing the statistics when they are not cached.
+  double maxDiag();
 
   bool ordered() const { return !invPerm_.empty(); }
   const std::vector<int32_t>& invPerm() const { return invPerm_; }

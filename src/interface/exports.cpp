@@ -6,6 +6,7 @@
 #include "log/log.h"
 
 using orv::barrierFrame;
+using orv::guardedFrame;
 using orv::requireObject;
 
 namespace {
@@ -56,6 +57,54 @@ ORV_API BSTR ORV_CALL exp_getLastError_v3(symRealSPDMatrixLinSys* obj) {
   } catch (...) {
     return nullptr;
   }
+}
+
+ORV_API int32_t ORV_CALL exp_incrMatrixElem_v3(symRealSPDMatrixLinSys* obj, int32_t row,
+                                               int32_t column, double value, int32_t whichMatrix) {
+  return barrierFrame(obj, [&] {
+    requireObject(obj).matrix(whichMatrix).incrElement(row, column, value);
+    return 0;
+  });
+}
+
+ORV_API int32_t ORV_CALL exp_setMatrixElem_v3(symRealSPDMatrixLinSys* obj, int32_t row,
+                                              int32_t column, double value, int32_t whichMatrix) {
+  return barrierFrame(obj, [&] {
+    requireObject(obj).matrix(whichMatrix).setElement(row, column, value);
+    return 0;
+  });
+}
+
+ORV_API int32_t ORV_CALL exp_createCCS_v3(symRealSPDMatrixLinSys* obj, int32_t whichMatrix) {
+  return barrierFrame(obj, [&] {
+    requireObject(obj).matrix(whichMatrix).createCCS();
+    return 0;
+  });
+}
+
+ORV_API int32_t ORV_CALL exp_multVector_v3(symRealSPDMatrixLinSys* obj, const double* x, double* y,
+                                           int32_t whichMatrix) {
+  return guardedFrame(obj, [&] {
+    const orv::ccsSymMatrix& m = requireObject(obj).matrix(whichMatrix);
+    if (x == nullptr || y == nullptr) throw "Vector not allocated";
+    m.multiply(x, y);
+    return 0;
+  });
+}
+
+ORV_API int32_t ORV_CALL exp_getMaxDiag_v3(symRealSPDMatrixLinSys* obj, double* maxDiag) {
+  return guardedFrame(obj, [&] {
+    symRealSPDMatrixLinSys& system = requireObject(obj);
+    if (maxDiag == nullptr) throw "Result pointer is null";
+    *maxDiag = system.A.maxDiag();
+    return 0;
+  });
+}
+
+ORV_API int32_t ORV_CALL exp_writeMatrix_v3(symRealSPDMatrixLinSys* obj, const char* fileName,
+                                            int32_t whichMatrix) {
+  return barrierFrame(obj,
+                      [&] { return requireObject(obj).matrix(whichMatrix).writeIjv(fileName); });
 }
 
 }  // extern "C"

@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <new>
 #include <stdexcept>
 
@@ -34,27 +33,6 @@ void ccsSymMatrix::initialise(int32_t order, size_t reserve) {
   n_ = order;
   taucs_printf("%c: Matrix initialised to %d degree of freedom\n", tag(), n_);
   timer_.startPhase("Matrix assembly");
-}
-
-}  // namespace orv
-
-namespace orv {
-
-void ccsSymMatrix::multiply(const double* x, double* y) const {
-  const CcsRecord& a = requireCcs();
-  std::fill(y, y + a.n, 0.0);
-  for (int32_t j = 0; j < a.n; ++j) {
-    for (int32_t p = a.colptr[j]; p < a.colptr[j + 1]; ++p) {
-      const int32_t i = a.rowind[p];
-      y[i] += a.values[p] * x[j];
-      if (i != j) y[j] += a.values[p] * x[i];
-    }
-  }
-}
-
-const CcsRecord& ccsSymMatrix::requireCcs() const {
-  if (!isCCS_ || !ccs_) throw "Matrix is not assembled";
-  return *ccs_;
 }
 
 }  // namespace orv

@@ -41,6 +41,29 @@ class ccsSymMatrix {
   // initialisation line and starts the "Matrix assembly" phase.
   void initialise(int32_t order, size_t reserve);
 
+  // Before conversion both append a record; after it they replace (set) or add to (incr) the
+  // stored value of an existing pattern position and invalidate derived values.
+  void setElement(int32_t row, int32_t column, double value);
+  void incrElement(int32_t row, int32_t column, double value);
+  // Converts the records to the compressed-column record, summing duplicates.
+  void createCCS();
+  // Position of (row, column) in the record, or -1 when the pattern has no such entry.
+  int32_t findEntry(int32_t row, int32_t column) const;
+  // Diagonal entries present in the pattern with a value other than 0.0 (NaN counts).
+  int32_t countNonzeroDiagonal() const;
+
+  // Y(:, k) = M X(:, k) for k < count, columns of n doubles.
+  void multiplyColumns(const double* X, double* Y, int32_t count) const;
+  // The full symmetric matrix, n x n, into dense (resized; new elements 0.0).
+  void toDense(std::vector<double>& dense) const;
+  // Largest column sum of absolute values of the full matrix, cached until the values change.
+  double computeNorm1();
+  // Writes the stored lower triangle as "i j v" lines with 1-based indices; -1 when the file
+  // cannot be opened.
+  int writeIjv(const char* fileName) const;
+  // Takes the record as the matrix's own; the matrix becomes converted with its dimension.
+  void adoptCCS(std::unique_ptr<CcsRecord> record);
+
   char tag() const { return timer_.tag(); }
   int32_t n() const { return n_; }
   bool isCCS() const { return isCCS_; }
@@ -52,6 +75,9 @@ class ccsSymMatrix {
   const CcsRecord& requireCcs() const;
 
  protected:
+  // Checks that (row, column) can be stored in a matrix of this dimension.
+  void checkIndex(int32_t row, int32_t column) const;
+
   std::unique_ptr<CcsRecord> ccs_;
   double norm1_ = 0.0;  // 0.0: not computed
   PhaseTimer timer_;
@@ -59,5 +85,22 @@ class ccsSymMatrix {
   bool isCCS_ = false;
   std::vector<Triplet> triplets_;
 };
+
+// The diagonal of a record: d[j] is the first stored (j, j) value, 0.0 where none is stored.
+struct DiagonalExtremes {
+  double maxDiag;
+  double minDiag;
+  int32_t maxDiagRow;
+  int32_t minDiagRow;
+};
+// Largest and smallest diagonal entry, first of equal values kept, NaN ignored; logs each
+// entry that is not positive.
+DiagonalExtremes scanDiagonal(const CcsRecord& a);
+
+// y = A x for a symmetric matrix given as the upper triangle in compressed-row form: row j holds
+// columns colIndex[rowStart[j] .. rowStart[j+1]-1]. The lower-triangle compressed-column record
+// read this way needs no copy.
+void symmetricProductUpperCsr(int32_t n, const double* values, const int32_t* rowStart,
+                              const int32_t* colIndex, const double* x, double* y);
 
 }  // namespace orv
