@@ -14,8 +14,9 @@ namespace orv {
 // A BSTR holding text's bytes; throws std::bad_alloc when memory is exhausted.
 BSTR makeBstr(const std::string& text);
 
-// Masks every floating-point trap for its lifetime. On destruction it clears the pending
-// exception flags and re-enables exactly the traps the caller had enabled.
+// Masks every floating-point trap (invalid, denormal, divide, overflow, underflow, inexact) of
+// the x87 and SSE units for its lifetime. On destruction it clears the pending exception flags
+// and puts back exactly the masks the caller had.
 class FpuGuard {
  public:
   FpuGuard();
@@ -24,7 +25,12 @@ class FpuGuard {
   FpuGuard& operator=(const FpuGuard&) = delete;
 
  private:
+#if defined(__x86_64__) || defined(__i386__)
+  uint16_t savedX87_;
+  uint32_t savedSse_;
+#else
   int savedTraps_;
+#endif
 };
 
 // A hardware fault caught inside a framed export, with its Windows exception code.

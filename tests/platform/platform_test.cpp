@@ -71,6 +71,24 @@ TEST(FpuGuard, MasksTrapsInsideAndRestoresCallersTrapsWithoutPendingFlags) {
   EXPECT_EQ(pending, 0);
 }
 
+TEST(FpuGuard, CoversTheX87UnitToo) {
+  feclearexcept(FE_ALL_EXCEPT);
+  ASSERT_EQ(feenableexcept(FE_DIVBYZERO), 0);
+  long double result = 0.0L;
+  {
+    orv::FpuGuard guard;
+    volatile long double numerator = 1.0L;
+    volatile long double denominator = 0.0L;
+    result = numerator / denominator;
+  }
+  const int traps = fegetexcept();
+  const int pending = fetestexcept(FE_ALL_EXCEPT);
+  fedisableexcept(FE_ALL_EXCEPT);
+  EXPECT_TRUE(std::isinf(result));
+  EXPECT_EQ(traps, FE_DIVBYZERO);
+  EXPECT_EQ(pending, 0);
+}
+
 TEST(FpuGuard, LeavesNoTrapsEnabledWhenTheCallerHadNone) {
   fedisableexcept(FE_ALL_EXCEPT);
   { orv::FpuGuard guard; }
