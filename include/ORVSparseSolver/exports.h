@@ -86,51 +86,86 @@ typedef struct symRealSPDMatrixLinSys symRealSPDMatrixLinSys;
 
 /* ---- Linear system: life cycle, log and errors ---- */
 
-/* Creates the object when *handle is null, then initialises matrix A (whichMatrix 0) or B
-   (otherwise) to dimension n, discarding everything the matrix held. Initialising A also
-   releases B. n <= 0 leaves the matrix empty. Fails with "Cannot initialise B with different
-   size than A" when B's n differs from A's; the created object stays in *handle. */
+/* exp_initMatrix_v3: creates the object when *handle is null and stores its address there, then
+   initialises matrix A (whichMatrix 0) or B (otherwise) to dimension n.
+   - Initialising discards everything the matrix held (records, compressed-column record,
+     ordering, factor, cached values) and starts its "Matrix assembly" phase; initialising A
+     also releases B, so B is initialised again after A.
+   - n <= 0 leaves the matrix empty, without error.
+   - Fails with "Cannot initialise B with different size than A" when n differs from A's
+     dimension; B keeps what it had and a newly created object stays in *handle.
+   - Fails with "Out of memory" when room for 10 n records (A) or 3 n records (B) cannot be
+     reserved; the matrix is left empty and the object usable.
+   - A null handle pointer, or an object that cannot be created, fails with the process-wide
+     text "symRealSPDMatrixLinSys not allocated" and leaves *handle as it was. */
 ORV_API int32_t ORV_CALL exp_initMatrix_v3(symRealSPDMatrixLinSys** handle, int32_t n,
                                            int32_t whichMatrix);
 
-/* Destroys the object in *handle (if any), turns the process-wide log off and sets *handle
-   to 0. A null handle pointer does nothing. */
+/* exp_deleteMatrix_v3: releases A then B (logging "A: All memory released" and
+   "B: All memory released" for each that had a dimension), destroys the object in *handle, turns
+   the process-wide log off for every object, and sets *handle to 0. A handle variable holding 0,
+   or a null handle pointer, does nothing. No failure is possible. */
 ORV_API void ORV_CALL exp_deleteMatrix_v3(symRealSPDMatrixLinSys** handle);
 
-/* Directs the process-wide log to fileName (created or truncated) and writes the banner
-   "Version 3, 0, 0, 0 - RELEASE". An empty name turns logging off. A file that cannot be
-   opened gives -1 with a message on standard error and no error text. obj may be null; it is
-   used only to record an error. */
+/* exp_logDestination_v3: closes the current log (its content stays on disk), then opens fileName
+   for writing (created, or truncated when present) and writes the banner
+   "Version 3, 0, 0, 0 - RELEASE". Every later log line is flushed when written.
+   - An empty name turns logging off and returns 0.
+   - A file that cannot be opened gives -1 after "could not open log file <name>, exiting" on
+     standard error; logging stays off and no error text is recorded (nothing exits).
+   - obj may be null: it is only where an error text would be recorded. A null fileName fails
+     with "Log file name is null". */
 ORV_API int32_t ORV_CALL exp_logDestination_v3(symRealSPDMatrixLinSys* obj, const char* fileName);
 
-/* The last error text of obj, or the process-wide one when obj is null, as a new BSTR that the
-   caller frees with SysFreeString. Never null: no error gives an empty string. The text read,
-   and always the process-wide text, are emptied. */
+/* exp_getLastError_v3: the last error text of obj, or the process-wide text when obj is null, as
+   a new BSTR of its bytes; the caller frees it with SysFreeString. With no error the string is
+   empty (length 0), never null; null only when memory is exhausted. The text that was read is
+   emptied, and the process-wide text is emptied in every case. A successful call never clears
+   a text: an old error stays readable until fetched. */
 ORV_API BSTR ORV_CALL exp_getLastError_v3(symRealSPDMatrixLinSys* obj);
 
 /* ---- Assembly ---- */
 
-/* Before conversion both append the record (row, column, value); records of one position are
-   summed at conversion. After conversion set replaces and incr adds to the stored value; a
-   position outside the pattern fails with "Element not found". Indices outside 0..n-1 fail
-   with "Element index out of range". */
+/* exp_incrMatrixElem_v3, exp_setMatrixElem_v3: one contribution (row, column, value) to matrix A
+   (whichMatrix 0) or B.
+   - Before conversion both append the record; conversion sums all records of a position, so a
+     set adds to what earlier records gave it.
+   - After conversion set replaces and incr adds to the stored value of an existing pattern
+     position; cached norms, diagonal statistics and (for A) the numeric factor are dropped, the
+     ordering and symbolic structure kept. "Element not found" for a position outside the
+     pattern, nothing changed.
+   - Row and column outside 0..n-1 fail with "Element index out of range", nothing stored.
+   - Values are stored as given, NaN and infinities included. */
 ORV_API int32_t ORV_CALL exp_incrMatrixElem_v3(symRealSPDMatrixLinSys* obj, int32_t row,
                                                int32_t column, double value, int32_t whichMatrix);
 ORV_API int32_t ORV_CALL exp_setMatrixElem_v3(symRealSPDMatrixLinSys* obj, int32_t row,
                                               int32_t column, double value, int32_t whichMatrix);
 
-/* Converts the records to compressed-column form, summing duplicates. Fails with "Matrix
-   already in CCS form" or "Matrix is empty". */
+/* exp_createCCS_v3: converts the records of A (whichMatrix 0) or B to the compressed-column
+   record of the lower triangle, duplicates summed, explicit zeros kept as pattern entries; logs
+   "Number of nonzero elements: <distinct positions>". Fails with "Matrix already in CCS form",
+   "Matrix is empty" (no record; assembly goes on) or "Memory allocation for ccs matrix failed"
+   (records kept, not converted). */
 ORV_API int32_t ORV_CALL exp_createCCS_v3(symRealSPDMatrixLinSys* obj, int32_t whichMatrix);
 
-/* ---- Matrix services ---- */
+/* ---- Matrix services (need the matrix converted: "Matrix is not assembled" otherwise) ---- */
 
-/* y = M x for n doubles (guarded). */
+/* exp_multVector_v3 (guarded): y = M x for the n doubles at x and y (distinct arrays); y is
+   overwritten, x unchanged. Null x or y fails with "Vector not allocated". */
 ORV_API int32_t ORV_CALL exp_multVector_v3(symRealSPDMatrixLinSys* obj, const double* x, double* y,
                                            int32_t whichMatrix);
-/* Largest diagonal entry of A (guarded). */
+
+/* exp_getMaxDiag_v3 (guarded): the largest diagonal entry of A into *maxDiag (a missing diagonal
+   entry counts as 0.0; NaN entries are ignored). The diagonal statistics are computed once per
+   set of values, logging "Non positive diagonal element at row %5d = %10.3g (matrix not SPD)" for
+   each entry <= 0. With n = 0 the result is minus infinity. Null maxDiag fails with
+   "Result pointer is null". */
 ORV_API int32_t ORV_CALL exp_getMaxDiag_v3(symRealSPDMatrixLinSys* obj, double* maxDiag);
-/* Writes the stored lower triangle as an "i j v" text file with 1-based indices. */
+
+/* exp_writeMatrix_v3: writes the stored lower triangle of A (whichMatrix 0) or B to fileName:
+   the line "n nnz", then one line "i j value" per entry, column by column, rows ascending,
+   1-based, value as "%0.17e". A file that cannot be opened gives -1 with the log line
+   "Could not open ijv file <name>" and no error text. */
 ORV_API int32_t ORV_CALL exp_writeMatrix_v3(symRealSPDMatrixLinSys* obj, const char* fileName,
                                             int32_t whichMatrix);
 
