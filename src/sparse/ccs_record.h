@@ -1,6 +1,7 @@
 // The compressed-column record of a symmetric matrix: the lower triangle, column by column.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
