@@ -9,7 +9,8 @@ namespace orv {
 namespace {
 
 // volatile: the optimiser sees no reader of the store inside the frame, only the handler.
-thread_local FaultTarget* volatile tlsTarget = nullptr;
+// initial-exec: one pointer of static TLS, so the per-call reads and writes need no lookup call.
+thread_local FaultTarget* volatile tlsTarget __attribute__((tls_model("initial-exec"))) = nullptr;
 
 constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL};
 struct sigaction previousActions[4];

@@ -7,65 +7,81 @@
 namespace orv {
 namespace {
 
-struct RowValue {
-  int32_t row;
-  double value;
-};
-
-// Columns of assembled finite-element matrices hold a few dozen records, where insertion sort
-// beats a general sort; long columns take the general one.
-void sortByRow(RowValue* first, RowValue* last) {
-  constexpr ptrdiff_t kInsertionLimit = 48;
-  if (last - first > kInsertionLimit) {
-    std::sort(first, last, [](const RowValue& a, const RowValue& b) { return a.row < b.row; });
+// Columns of assembled finite-element matrices hold a few dozen distinct rows, where insertion
+// sort beats a general sort; long columns take the general one.
+void sortByRow(int32_t* rows, double* values, int64_t count) {
+  constexpr int64_t kInsertionLimit = 64;
+  if (count > kInsertionLimit) {
+    std::vector<std::pair<int32_t, double>> pairs(static_cast<size_t>(count));
+    for (int64_t k = 0; k < count; ++k) pairs[k] = {rows[k], values[k]};
+    std::sort(pairs.begin(), pairs.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (int64_t k = 0; k < count; ++k) {
+      rows[k] = pairs[k].first;
+      values[k] = pairs[k].second;
+    }
     return;
   }
-  for (RowValue* p = first + 1; p < last; ++p) {
-    const RowValue moving = *p;
-    RowValue* q = p;
-    for (; q > first && (q - 1)->row > moving.row; --q) *q = *(q - 1);
-    *q = moving;
+  for (int64_t p = 1; p < count; ++p) {
+    const int32_t row = rows[p];
+    const double value = values[p];
+    int64_t q = p;
+    for (; q > 0 && rows[q - 1] > row; --q) {
+      rows[q] = rows[q - 1];
+      values[q] = values[q - 1];
+    }
+    rows[q] = row;
+    values[q] = value;
   }
 }
 
-// Orders the records by column with a counting pass, then each column by row, and merges equal
-// positions by summing them in that order.
+// Buckets the records by column with a counting pass, sums the records of each position in
+// record order (a marker per row tells where the position's entry went), then sorts each
+// column's distinct rows. Duplicates merge before the sort, so the sort sees a column's distinct
+// rows only, a fraction of its records in an assembled model.
 std::unique_ptr<CcsRecord> buildRecord(int32_t n, const std::vector<Triplet>& triplets) {
   std::vector<int64_t> start(static_cast<size_t>(n) + 1, 0);
   for (const Triplet& t : triplets) ++start[static_cast<size_t>(t.column) + 1];
   for (int32_t j = 0; j < n; ++j) start[j + 1] += start[j];
 
-  std::vector<RowValue> sorted(triplets.size());
+  std::vector<int32_t> rows(triplets.size());
+  std::vector<double> values(triplets.size());
   {
     std::vector<int64_t> next(start.begin(), start.end() - 1);
-    for (const Triplet& t : triplets) sorted[next[t.column]++] = RowValue{t.row, t.value};
+    for (const Triplet& t : triplets) {
+      const int64_t at = next[t.column]++;
+      rows[at] = t.row;
+      values[at] = t.value;
+    }
   }
 
+  // Distinct entries are packed towards the front of the same arrays: a column's packed entries
+  // never overtake its unread records.
+  std::vector<int64_t> marker(static_cast<size_t>(n), -1);
+  std::vector<int32_t> colptr(static_cast<size_t>(n) + 1, 0);
   int64_t nnz = 0;
   for (int32_t j = 0; j < n; ++j) {
-    RowValue* first = sorted.data() + start[j];
-    RowValue* last = sorted.data() + start[j + 1];
-    sortByRow(first, last);
-    for (RowValue* p = first; p < last; ++p) {
-      if (p == first || p->row != (p - 1)->row) ++nnz;
-    }
-  }
-  if (nnz > INT32_MAX) throw std::length_error("too many entries");
-
-  auto record = std::make_unique<CcsRecord>(n, static_cast<int32_t>(nnz));
-  int32_t e = -1;
-  for (int32_t j = 0; j < n; ++j) {
+    const int64_t first = nnz;
     for (int64_t p = start[j]; p < start[j + 1]; ++p) {
-      if (p == start[j] || sorted[p].row != sorted[p - 1].row) {
-        ++e;
-        record->rowind[e] = sorted[p].row;
-        record->values[e] = sorted[p].value;
+      const int32_t row = rows[p];
+      if (marker[row] >= first) {
+        values[marker[row]] += values[p];
       } else {
-        record->values[e] += sorted[p].value;
+        marker[row] = nnz;
+        rows[nnz] = row;
+        values[nnz] = values[p];
+        ++nnz;
       }
     }
-    record->colptr[j + 1] = e + 1;
+    sortByRow(rows.data() + first, values.data() + first, nnz - first);
+    if (nnz > INT32_MAX) throw std::length_error("too many entries");
+    colptr[j + 1] = static_cast<int32_t>(nnz);
   }
+
+  auto record = std::make_unique<CcsRecord>(n, static_cast<int32_t>(nnz));
+  record->colptr = std::move(colptr);
+  std::copy(rows.begin(), rows.begin() + nnz, record->rowind.begin());
+  std::copy(values.begin(), values.begin() + nnz, record->values.begin());
   return record;
 }
 
