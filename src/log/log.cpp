@@ -55,6 +55,7 @@ int taucs_printf(const char* format, ...) {
   if (s.logType == 0) return 0;
   va_list args;
   va_start(args, format);
+  // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): a false report, va_start is above
   std::vfprintf(s.logFile, format, args);
   va_end(args);
   std::fflush(s.logFile);
