@@ -5,6 +5,8 @@
 #include "interface/linsys.h"
 #include "log/log.h"
 
+#include <cstdint>
+
 using orv::barrierFrame;
 using orv::guardedFrame;
 using orv::requireObject;
@@ -20,6 +22,49 @@ int32_t initMatrix(symRealSPDMatrixLinSys** handle, symRealSPDMatrixLinSys*& cre
     *handle = created;
   }
   (*handle)->initMatrix(n, which);
+  return 0;
+}
+
+// The column-major block a descriptor holds, checked against the other's shape and A's order.
+struct SolveBlocks {
+  double* x;
+  const double* rhs;
+  int32_t nrhs;
+};
+
+SolveBlocks solveBlocks(SAFEARRAY** X, SAFEARRAY** RHS, int32_t n) {
+  if (X == nullptr || *X == nullptr) throw "X not allocated";
+  if (RHS == nullptr || *RHS == nullptr) throw "RHS not allocated";
+  const SAFEARRAY& x = **X;
+  const SAFEARRAY& b = **RHS;
+  if (x.cDims != b.cDims) throw "X and RHS dimensions not consistent";
+  const uint32_t order = n > 0 ? static_cast<uint32_t>(n) : 0;
+  if (x.cDims == 1) {
+    if (b.rgsabound[0].cElements != order || x.rgsabound[0].cElements != order) {
+      throw "X and/or RHS dimensions not equal to N";
+    }
+    return {static_cast<double*>(x.pvData), static_cast<const double*>(b.pvData), 1};
+  }
+  if (x.cDims == 2) {
+    if (b.rgsabound[0].cElements != x.rgsabound[0].cElements) {
+      throw "X and RHS have different number of columns";
+    }
+    if (b.rgsabound[1].cElements != order || x.rgsabound[1].cElements != order) {
+      throw "X and/or RHS length not equal to N";
+    }
+    if (x.rgsabound[0].cElements > INT32_MAX) throw "Out of memory";
+    return {static_cast<double*>(x.pvData), static_cast<const double*>(b.pvData),
+            static_cast<int32_t>(x.rgsabound[0].cElements)};
+  }
+  throw "X dimensions are not correct";
+}
+
+int32_t solve(symRealSPDMatrixLinSys& system, SAFEARRAY** X, SAFEARRAY** RHS) {
+  const SolveBlocks blocks = solveBlocks(X, RHS, system.A.n());
+  if (blocks.nrhs > 0 && (blocks.x == nullptr || blocks.rhs == nullptr)) {
+    throw "X and/or RHS data not allocated";
+  }
+  system.A.solve(blocks.x, blocks.rhs, blocks.nrhs);
   return 0;
 }
 
@@ -105,6 +150,25 @@ ORV_API int32_t ORV_CALL exp_writeMatrix_v3(symRealSPDMatrixLinSys* obj, const c
                                             int32_t whichMatrix) {
   return barrierFrame(obj,
                       [&] { return requireObject(obj).matrix(whichMatrix).writeIjv(fileName); });
+}
+
+ORV_API int32_t ORV_CALL exp_factor_v3(symRealSPDMatrixLinSys* obj, const char* orderingMethod) {
+  return guardedFrame(obj, [&] {
+    requireObject(obj).A.factor(orderingMethod);
+    return 0;
+  });
+}
+
+ORV_API int32_t ORV_CALL exp_checksSettings_v3(symRealSPDMatrixLinSys* obj, int32_t* enable,
+                                               double* value, int32_t* ivalue, int32_t code) {
+  return barrierFrame(obj, [&] {
+    requireObject(obj).A.checksSettings(enable, value, ivalue, code);
+    return 0;
+  });
+}
+
+ORV_API int32_t ORV_CALL exp_solve_v3(symRealSPDMatrixLinSys* obj, SAFEARRAY** X, SAFEARRAY** RHS) {
+  return guardedFrame(obj, [&] { return solve(requireObject(obj), X, RHS); });
 }
 
 }  // extern "C"

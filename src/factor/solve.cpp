@@ -1,0 +1,150 @@
+// The solution for a block of right-hand sides and the post-solve check with iterative
+// refinement of the columns whose residual is too large.
+#include <cmath>
+#include <new>
+
+#include "factor/blas.h"
+#include "factor/permute.h"
+#include "factor/spd_matrix.h"
+
+namespace orv {
+namespace {
+
+// The solve's work blocks are members so that one object serves one solve at a time; they are
+// released on every way out, so each call works with blocks of its own size.
+class WorkBlocks {
+ public:
+  WorkBlocks(std::vector<double>& x, std::vector<double>& b, size_t size) : x_(x), b_(b) {
+    try {
+      x_.assign(size, 0.0);
+      b_.assign(size, 0.0);
+    } catch (const std::bad_alloc&) {
+      release();
+      throw "Out of memory";
+    }
+  }
+  ~WorkBlocks() { release(); }
+  WorkBlocks(const WorkBlocks&) = delete;
+  WorkBlocks& operator=(const WorkBlocks&) = delete;
+
+ private:
+  void release() {
+    x_ = {};
+    b_ = {};
+  }
+  std::vector<double>& x_;
+  std::vector<double>& b_;
+};
+
+double norm1(int32_t n, const double* x) {
+  const int one = 1;
+  return dasum_(&n, x, &one);
+}
+
+// y <- y - x over count doubles.
+void subtract(size_t count, const double* x, double* y) {
+  const int one = 1;
+  const double minusOne = -1.0;
+  // BLAS counts are 32-bit; a block may be longer, so it goes in slices.
+  constexpr size_t kSlice = size_t{1} << 30;
+  for (size_t done = 0; done < count; done += kSlice) {
+    const int length = static_cast<int>(std::min(kSlice, count - done));
+    daxpy_(&length, &minusOne, x + done, &one, y + done, &one);
+  }
+}
+
+template <class T>
+std::vector<T> allocate(size_t count, T value) {
+  try {
+    return std::vector<T>(count, value);
+  } catch (const std::bad_alloc&) {
+    throw "Out of memory";
+  }
+}
+
+}  // namespace
+
+void ccsSymSPDMatrix::solve(double* X, const double* B, int32_t nrhs) {
+  if (!L_.numericReady()) factor("");
+  timer_.startPhase("Right hand sides solutions");
+  taucs_printf("Number of right hand sides: %d\n", nrhs);
+  const size_t n = static_cast<size_t>(n_);
+  const size_t columns = nrhs > 0 ? static_cast<size_t>(nrhs) : 0;
+  WorkBlocks blocks(solveX_, solveB_, n * columns);
+  for (size_t k = 0; k < columns; ++k) {
+    scatterByPerm(n_, B + k * n, solveB_.data() + k * n, invPerm_.data());
+  }
+  if (columns > 0 && !L_.solve(solveX_.data(), solveB_.data(), nrhs)) throw "Out of memory";
+  for (size_t k = 0; k < columns; ++k) {
+    gatherByPerm(n_, solveX_.data() + k * n, X + k * n, invPerm_.data());
+  }
+  timer_.completePhase("Right hand sides solutions");
+  if (!postSolveChecks(X, B, nrhs)) throw "Post-factor checks failed. System is ill conditioned";
+}
+
+bool ccsSymSPDMatrix::postSolveChecks(double* X, const double* B, int32_t nrhs) {
+  timer_.startPhase("Post-solve checks");
+  if ((settings_.checkFlags & 16u) == 0) {
+    timer_.completePhase("Post-solve checks");
+    return true;
+  }
+  const double c = computeNorm1() * estimateInvNorm1(2);
+  taucs_printf("Norm-1 condition number estimate: %g\n", c);
+  taucs_printf("Rel. Err. Norm-1 calculation started\n");
+  taucs_printf("NRH n.      Norm-1 Ax-b      Norm-1 b       Rel Err       Err max          Test\n");
+  const size_t n = static_cast<size_t>(n_);
+  const size_t columns = nrhs > 0 ? static_cast<size_t>(nrhs) : 0;
+  std::vector<double> normB = allocate(columns, 0.0);
+  std::vector<double> normR = allocate(columns, 0.0);
+  std::vector<double> R = allocate(n * columns, 0.0);
+  std::vector<int32_t> passed = allocate(columns, 0);
+
+  for (size_t k = 0; k < columns; ++k) normB[k] = norm1(n_, B + k * n);
+  multiplyColumns(X, R.data(), nrhs);
+  subtract(n * columns, B, R.data());
+
+  int32_t passes = 0;
+  for (;;) {
+    bool allPassed = true;
+    for (size_t k = 0; k < columns; ++k) {
+      if (passed[k] != 0) continue;
+      normR[k] = norm1(n_, R.data() + k * n);
+      const double e = normR[k] / normB[k];
+      const double m = c * e;
+      passed[k] = settings_.solveLog10Max > std::log10(e) ? 1 : 0;
+      taucs_printf(" %5d      %11.3e   %11.3e   %11.3e   %11.3e   %11s\n", static_cast<int>(k),
+                   normR[k], normB[k], e, m, passed[k] != 0 ? "ok" : "fail");
+      allPassed = allPassed && passed[k] != 0;
+    }
+    if (allPassed || passes > settings_.refineMax) break;
+    ++passes;
+
+    // Only the failing columns go through the factor, packed side by side.
+    int32_t failing = 0;
+    for (size_t k = 0; k < columns; ++k) {
+      if (passed[k] != 0) continue;
+      scatterByPerm(n_, R.data() + k * n, solveB_.data() + failing * n, invPerm_.data());
+      ++failing;
+    }
+    if (!L_.solve(solveX_.data(), solveB_.data(), failing)) throw "Out of memory";
+    size_t j = 0;
+    for (size_t k = 0; k < columns; ++k) {
+      if (passed[k] != 0) continue;
+      double* r = R.data() + k * n;
+      double* x = X + k * n;
+      gatherByPerm(n_, solveX_.data() + j * n, r, invPerm_.data());
+      subtract(n, r, x);
+      multiply(x, r);
+      subtract(n, B + k * n, r);
+      ++j;
+    }
+  }
+  taucs_printf("Rel. Err. Norm-1 calculation completed\n");
+  timer_.completePhase("Post-solve checks");
+  for (int32_t p : passed) {
+    if (p == 0) return false;
+  }
+  return true;
+}
+
+}  // namespace orv

@@ -1,0 +1,45 @@
+// Internal: the arrays of a numeric supernodal factor and the sweeps over them.
+#pragma once
+
+#include <cstdint>
+
+namespace orv {
+
+// Supernode k owns columns super[k] .. super[k+1]-1; its rows are s[pi[k] .. pi[k+1]-1], the own
+// columns first; its values are a dense column-major block at x + px[k] with leading dimension
+// pi[k+1]-pi[k]. Supernodes in ascending order come children before parents.
+struct SupernodalView {
+  int64_t n = 0;
+  int64_t nsuper = 0;
+  const int64_t* super = nullptr;
+  const int64_t* pi = nullptr;
+  const int64_t* px = nullptr;
+  const int64_t* s = nullptr;
+  const double* x = nullptr;
+  int64_t valueCount = 0;     // entries of x
+  int64_t maxUpdateRows = 0;  // largest pi[k+1]-pi[k] - (super[k+1]-super[k])
+};
+
+// Solves L Y = B in place in B for nrhs columns of leading dimension ld, copying each solved row
+// into Y as well when Y differs from B. T holds maxUpdateRows * nrhs doubles.
+void forwardSweep(const SupernodalView& f, double* b, double* y, double* t, int nrhs, int ld);
+
+// Solves Lᵀ X = Y for nrhs columns of leading dimension ld; Y is read only (it may be X).
+// T holds maxUpdateRows * nrhs doubles.
+void backwardSweep(const SupernodalView& f, const double* y, double* x, double* t, int nrhs,
+                   int ld);
+
+// Blocks of at least kSplitColumns columns whose columns times the entries of L reach kSplitWork
+// are split between two threads; below that a second thread costs more than it saves (measured
+// on two cores with bench/factor_bench).
+constexpr int kSplitColumns = 16;
+constexpr int64_t kSplitWork = int64_t{1} << 22;
+
+// The same over whole blocks of leading dimension n. solveForward: L Y = B, B used as work.
+// solveBackward: Lᵀ X = Y. solveBoth: L Lᵀ X = B, B left holding L⁻¹B. T holds
+// maxUpdateRows * nrhs doubles.
+void solveForward(const SupernodalView& f, double* y, double* b, double* t, int nrhs);
+void solveBackward(const SupernodalView& f, double* x, const double* y, double* t, int nrhs);
+void solveBoth(const SupernodalView& f, double* x, double* b, double* t, int nrhs);
+
+}  // namespace orv

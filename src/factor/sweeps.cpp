@@ -1,0 +1,185 @@
+// Triangular solves with the supernodal factor: all columns of a block together, one supernode
+// at a time, with level-3 BLAS (level 2 for a single column, where it is faster).
+#include "supernodal.h"
+
+#include <system_error>
+#include <thread>
+
+#include "blas.h"
+
+namespace orv {
+namespace {
+
+const char kN = 'N';
+const char kT = 'T';
+const char kL = 'L';
+const double kOne = 1.0;
+const double kMinusOne = -1.0;
+const double kZero = 0.0;
+const int kIncrement = 1;
+
+struct Block {
+  int first;  // first own column
+  int m;      // own columns
+  int u;      // update rows below them
+  int ld;     // leading dimension of the value block
+  const int64_t* rows;
+  const double* values;
+};
+
+Block block(const SupernodalView& f, int64_t k) {
+  Block b;
+  b.first = static_cast<int>(f.super[k]);
+  b.m = static_cast<int>(f.super[k + 1] - f.super[k]);
+  b.ld = static_cast<int>(f.pi[k + 1] - f.pi[k]);
+  b.u = b.ld - b.m;
+  b.rows = f.s + f.pi[k];
+  b.values = f.x + f.px[k];
+  return b;
+}
+
+}  // namespace
+
+void forwardSweep(const SupernodalView& f, double* b, double* y, double* t, int nrhs, int ld) {
+  for (int64_t k = 0; k < f.nsuper; ++k) {
+    const Block s = block(f, k);
+    double* own = b + s.first;
+    // The own rows are contiguous, so the diagonal solve runs in place in B.
+    if (nrhs == 1) {
+      dtrsv_(&kL, &kN, &kN, &s.m, s.values, &s.ld, own, &kIncrement);
+      if (s.u > 0) {
+        dgemv_(&kN, &s.u, &s.m, &kOne, s.values + s.m, &s.ld, own, &kIncrement, &kZero, t,
+               &kIncrement);
+        for (int i = 0; i < s.u; ++i) b[s.rows[s.m + i]] -= t[i];
+      }
+    } else {
+      dtrsm_(&kL, &kL, &kN, &kN, &s.m, &nrhs, &kOne, s.values, &s.ld, own, &ld);
+      if (s.u > 0) {
+        dgemm_(&kN, &kN, &s.u, &nrhs, &s.m, &kOne, s.values + s.m, &s.ld, own, &ld, &kZero, t,
+               &s.u);
+        for (int c = 0; c < nrhs; ++c) {
+          double* column = b + static_cast<int64_t>(c) * ld;
+          const double* update = t + static_cast<int64_t>(c) * s.u;
+          for (int i = 0; i < s.u; ++i) column[s.rows[s.m + i]] -= update[i];
+        }
+      }
+    }
+    if (y != b) {
+      for (int c = 0; c < nrhs; ++c) {
+        const int64_t offset = static_cast<int64_t>(c) * ld + s.first;
+        for (int i = 0; i < s.m; ++i) y[offset + i] = b[offset + i];
+      }
+    }
+  }
+}
+
+void backwardSweep(const SupernodalView& f, const double* y, double* x, double* t, int nrhs,
+                   int ld) {
+  for (int64_t k = f.nsuper - 1; k >= 0; --k) {
+    const Block s = block(f, k);
+    double* own = x + s.first;
+    if (y != x) {
+      for (int c = 0; c < nrhs; ++c) {
+        const int64_t offset = static_cast<int64_t>(c) * ld + s.first;
+        for (int i = 0; i < s.m; ++i) x[offset + i] = y[offset + i];
+      }
+    }
+    if (s.u > 0) {
+      for (int c = 0; c < nrhs; ++c) {
+        const double* column = x + static_cast<int64_t>(c) * ld;
+        double* gathered = t + static_cast<int64_t>(c) * s.u;
+        for (int i = 0; i < s.u; ++i) gathered[i] = column[s.rows[s.m + i]];
+      }
+    }
+    if (nrhs == 1) {
+      if (s.u > 0) {
+        dgemv_(&kT, &s.u, &s.m, &kMinusOne, s.values + s.m, &s.ld, t, &kIncrement, &kOne, own,
+               &kIncrement);
+      }
+      dtrsv_(&kL, &kT, &kN, &s.m, s.values, &s.ld, own, &kIncrement);
+    } else {
+      if (s.u > 0) {
+        dgemm_(&kT, &kN, &s.m, &nrhs, &s.u, &kMinusOne, s.values + s.m, &s.ld, t, &s.u, &kOne, own,
+               &ld);
+      }
+      dtrsm_(&kL, &kL, &kT, &kN, &s.m, &nrhs, &kOne, s.values, &s.ld, own, &ld);
+    }
+  }
+}
+
+// OpenBLAS's own controls, when that is the BLAS linked in.
+extern "C" {
+int openblas_get_num_threads() __attribute__((weak));
+void openblas_set_num_threads(int threads) __attribute__((weak));
+}
+
+namespace {
+
+// While two threads each sweep half the columns, a BLAS that threads every call as well would
+// run four threads on two cores; its own thread count is lowered to one for that time and then
+// restored.
+class SingleThreadedBlas {
+ public:
+  SingleThreadedBlas() {
+    if (openblas_get_num_threads == nullptr || openblas_set_num_threads == nullptr) return;
+    saved_ = openblas_get_num_threads();
+    if (saved_ > 1) openblas_set_num_threads(1);
+  }
+  ~SingleThreadedBlas() {
+    if (saved_ > 1) openblas_set_num_threads(saved_);
+  }
+  SingleThreadedBlas(const SingleThreadedBlas&) = delete;
+  SingleThreadedBlas& operator=(const SingleThreadedBlas&) = delete;
+
+ private:
+  int saved_ = 0;
+};
+
+// Runs work(firstColumn, columns, scratch) over the block, split in two column halves on two
+// threads when the block is wide enough. Each half gets its own part of T.
+template <class Work>
+void splitColumns(const SupernodalView& f, int nrhs, double* t, const Work& work) {
+  const bool wide = nrhs >= kSplitColumns && f.valueCount * nrhs >= kSplitWork;
+  if (wide && std::thread::hardware_concurrency() > 1) {
+    const int half = nrhs / 2;
+    const SingleThreadedBlas blasThreads;
+    try {
+      std::thread helper([&] { work(0, half, t); });
+      work(half, nrhs - half, t + f.maxUpdateRows * half);
+      helper.join();
+      return;
+    } catch (const std::system_error&) {
+      // No thread to be had: fall through and do the whole block here.
+    }
+  }
+  work(0, nrhs, t);
+}
+
+}  // namespace
+
+void solveForward(const SupernodalView& f, double* y, double* b, double* t, int nrhs) {
+  const int ld = static_cast<int>(f.n);
+  splitColumns(f, nrhs, t, [&](int first, int columns, double* scratch) {
+    const int64_t offset = static_cast<int64_t>(first) * ld;
+    forwardSweep(f, b + offset, y + offset, scratch, columns, ld);
+  });
+}
+
+void solveBackward(const SupernodalView& f, double* x, const double* y, double* t, int nrhs) {
+  const int ld = static_cast<int>(f.n);
+  splitColumns(f, nrhs, t, [&](int first, int columns, double* scratch) {
+    const int64_t offset = static_cast<int64_t>(first) * ld;
+    backwardSweep(f, y + offset, x + offset, scratch, columns, ld);
+  });
+}
+
+void solveBoth(const SupernodalView& f, double* x, double* b, double* t, int nrhs) {
+  const int ld = static_cast<int>(f.n);
+  splitColumns(f, nrhs, t, [&](int first, int columns, double* scratch) {
+    const int64_t offset = static_cast<int64_t>(first) * ld;
+    forwardSweep(f, b + offset, b + offset, scratch, columns, ld);
+    backwardSweep(f, b + offset, x + offset, scratch, columns, ld);
+  });
+}
+
+}  // namespace orv
