@@ -14,26 +14,25 @@ namespace {
 // released on every way out, so each call works with blocks of its own size.
 class WorkBlocks {
  public:
-  WorkBlocks(std::vector<double>& x, std::vector<double>& b, size_t size) : x_(x), b_(b) {
+  WorkBlocks(WorkBuffer& x, WorkBuffer& b, size_t size) : x_(x), b_(b) {
+    x_ = WorkBuffer(size);
     try {
-      x_.assign(size, 0.0);
-      b_.assign(size, 0.0);
-    } catch (const std::bad_alloc&) {
-      release();
-      throw "Out of memory";
+      b_ = WorkBuffer(size);
+    } catch (...) {
+      x_.release();
+      throw;
     }
   }
-  ~WorkBlocks() { release(); }
+  ~WorkBlocks() {
+    x_.release();
+    b_.release();
+  }
   WorkBlocks(const WorkBlocks&) = delete;
   WorkBlocks& operator=(const WorkBlocks&) = delete;
 
  private:
-  void release() {
-    x_ = {};
-    b_ = {};
-  }
-  std::vector<double>& x_;
-  std::vector<double>& b_;
+  WorkBuffer& x_;
+  WorkBuffer& b_;
 };
 
 double norm1(int32_t n, const double* x) {
@@ -72,11 +71,11 @@ void ccsSymSPDMatrix::solve(double* X, const double* B, int32_t nrhs) {
   const size_t columns = nrhs > 0 ? static_cast<size_t>(nrhs) : 0;
   WorkBlocks blocks(solveX_, solveB_, n * columns);
   for (size_t k = 0; k < columns; ++k) {
-    scatterByPerm(n_, B + k * n, solveB_.data() + k * n, invPerm_.data());
+    scatterByPerm(n_, B + k * n, solveB_.get() + k * n, invPerm_.data());
   }
-  if (columns > 0 && !L_.solve(solveX_.data(), solveB_.data(), nrhs)) throw "Out of memory";
+  if (columns > 0 && !L_.solve(solveX_.get(), solveB_.get(), nrhs)) throw "Out of memory";
   for (size_t k = 0; k < columns; ++k) {
-    gatherByPerm(n_, solveX_.data() + k * n, X + k * n, invPerm_.data());
+    gatherByPerm(n_, solveX_.get() + k * n, X + k * n, invPerm_.data());
   }
   timer_.completePhase("Right hand sides solutions");
   if (!postSolveChecks(X, B, nrhs)) throw "Post-factor checks failed. System is ill conditioned";
@@ -96,19 +95,19 @@ bool ccsSymSPDMatrix::postSolveChecks(double* X, const double* B, int32_t nrhs) 
   const size_t columns = nrhs > 0 ? static_cast<size_t>(nrhs) : 0;
   std::vector<double> normB = allocate(columns, 0.0);
   std::vector<double> normR = allocate(columns, 0.0);
-  std::vector<double> R = allocate(n * columns, 0.0);
+  const WorkBuffer R(n * columns);
   std::vector<int32_t> passed = allocate(columns, 0);
 
   for (size_t k = 0; k < columns; ++k) normB[k] = norm1(n_, B + k * n);
-  multiplyColumns(X, R.data(), nrhs);
-  subtract(n * columns, B, R.data());
+  multiplyColumns(X, R.get(), nrhs);
+  subtract(n * columns, B, R.get());
 
   int32_t passes = 0;
   for (;;) {
     bool allPassed = true;
     for (size_t k = 0; k < columns; ++k) {
       if (passed[k] != 0) continue;
-      normR[k] = norm1(n_, R.data() + k * n);
+      normR[k] = norm1(n_, R.get() + k * n);
       const double e = normR[k] / normB[k];
       const double m = c * e;
       passed[k] = settings_.solveLog10Max > std::log10(e) ? 1 : 0;
@@ -123,16 +122,16 @@ bool ccsSymSPDMatrix::postSolveChecks(double* X, const double* B, int32_t nrhs) 
     int32_t failing = 0;
     for (size_t k = 0; k < columns; ++k) {
       if (passed[k] != 0) continue;
-      scatterByPerm(n_, R.data() + k * n, solveB_.data() + failing * n, invPerm_.data());
+      scatterByPerm(n_, R.get() + k * n, solveB_.get() + failing * n, invPerm_.data());
       ++failing;
     }
-    if (!L_.solve(solveX_.data(), solveB_.data(), failing)) throw "Out of memory";
+    if (!L_.solve(solveX_.get(), solveB_.get(), failing)) throw "Out of memory";
     size_t j = 0;
     for (size_t k = 0; k < columns; ++k) {
       if (passed[k] != 0) continue;
-      double* r = R.data() + k * n;
+      double* r = R.get() + k * n;
       double* x = X + k * n;
-      gatherByPerm(n_, solveX_.data() + j * n, r, invPerm_.data());
+      gatherByPerm(n_, solveX_.get() + j * n, r, invPerm_.data());
       subtract(n, r, x);
       multiply(x, r);
       subtract(n, B + k * n, r);

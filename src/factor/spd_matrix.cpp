@@ -10,8 +10,8 @@ void ccsSymSPDMatrix::release() {
   maxDiag_ = kNotComputed;
   L_.release();
   invPerm_ = {};
-  solveX_ = {};
-  solveB_ = {};
+  solveX_.release();
+  solveB_.release();
   ccsSymMatrix::release();
 }
 

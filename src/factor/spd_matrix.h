@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "factor/llfactor.h"
+#include "factor/work_buffer.h"
 #include "sparse/sparse.h"
 
 namespace orv {
@@ -84,8 +85,8 @@ class ccsSymSPDMatrix : public ccsSymMatrix {
   double minDiag_ = 0.0;
   int32_t maxDiagRow_ = 0;
   int32_t minDiagRow_ = 0;
-  std::vector<double> solveX_;  // permuted solutions of the solve in progress
-  std::vector<double> solveB_;  // permuted right-hand sides of the solve in progress
+  WorkBuffer solveX_;  // permuted solutions of the solve in progress
+  WorkBuffer solveB_;  // permuted right-hand sides of the solve in progress
   CheckSettings settings_;
 };
 

@@ -158,8 +158,9 @@ TEST_F(Checks, ResidualEqualToTheLimitFails) {
   EXPECT_EQ(exp_factor_v3(system.get(), "identity"), -1);
   EXPECT_EQ(lastError(system.get()), "Post-factor checks failed. System is ill conditioned");
   const std::string text = newLog();
-  EXPECT_EQ(countOf(text, "Maximum diagonal residual at row     0 (original     0) =  0.000e+00\n"
-                          "MaxResidual >= 1.0 / (3)\xB2\n"),
+  EXPECT_EQ(countOf(text,
+                    "Maximum diagonal residual at row     0 (original     0) =  0.000e+00\n"
+                    "MaxResidual >= 1.0 / (3)\xB2\n"),
             1)
       << text;
   ASSERT_EQ(setCheck(4, 1, 1e-15), 0);

@@ -63,8 +63,8 @@ TEST_F(Factor, EveryAcceptedOrderingNameFactorises) {
     assembleA(4, {{0, 0, 4.0}, {1, 0, -1.0}, {1, 1, 4.0}, {3, 1, -1.0}, {2, 2, 4.0}, {3, 3, 4.0}});
     newLog();
     EXPECT_EQ(exp_factor_v3(system.get(), method), 0) << method << ": " << lastError(system.get());
-    const std::string expected = std::string("Ordering method used: ") +
-                                 (method[0] == '\0' ? "metis_node" : method) + "\n";
+    const std::string expected =
+        std::string("Ordering method used: ") + (method[0] == '\0' ? "metis_node" : method) + "\n";
     EXPECT_EQ(countOf(newLog(), expected), 1) << method;
   }
 }

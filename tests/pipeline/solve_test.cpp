@@ -102,9 +102,10 @@ TEST_F(Solve, WellConditionedColumnsAreListedOnceAsOk) {
   newLog();
   ASSERT_EQ(solve(x, b), 0);
   const std::string text = newLog();
-  EXPECT_EQ(countOf(text, "Rel. Err. Norm-1 calculation started\n"
-                          "NRH n.      Norm-1 Ax-b      Norm-1 b       Rel Err       Err max"
-                          "          Test\n"),
+  EXPECT_EQ(countOf(text,
+                    "Rel. Err. Norm-1 calculation started\n"
+                    "NRH n.      Norm-1 Ax-b      Norm-1 b       Rel Err       Err max"
+                    "          Test\n"),
             1)
       << text;
   EXPECT_EQ(countOf(text, "            ok\n"), 2) << text;

@@ -1,0 +1,30 @@
+// Uninitialised blocks of doubles for the solves. Large blocks come straight from the kernel in
+// huge pages: a block of a thousand right-hand sides is hundreds of megabytes, and faulting it in
+// 4 KiB pages from two solving threads costs as much as the solve itself.
+#pragma once
+
+#include <cstddef>
+
+namespace orv {
+
+class WorkBuffer {
+ public:
+  WorkBuffer() = default;
+  // Throws "Out of memory" when the block cannot be had.
+  explicit WorkBuffer(size_t count);
+  ~WorkBuffer() { release(); }
+  WorkBuffer(WorkBuffer&& other) noexcept;
+  WorkBuffer& operator=(WorkBuffer&& other) noexcept;
+  WorkBuffer(const WorkBuffer&) = delete;
+  WorkBuffer& operator=(const WorkBuffer&) = delete;
+
+  double* get() const { return data_; }
+  void release();
+
+ private:
+  double* data_ = nullptr;
+  size_t bytes_ = 0;
+  bool mapped_ = false;
+};
+
+}  // namespace orv
