@@ -101,6 +101,7 @@ TEST(LlFactor, SupernodalFactorRebuildsThePermutedMatrix) {
   std::vector<std::pair<const char*, CcsRecord>> cases;
   cases.emplace_back("grid Laplacian 8x7x6", test::gridLaplacian(8, 7, 6, 0.0));
   cases.emplace_back("solid 4x3x3", test::solidGrid(4, 3, 3, 9u));
+  cases.emplace_back("building frame 3x2x2", test::buildingFrameStiffness(3, 2, 2));
   cases.emplace_back("bcsstk14", test::readMatrixMarket(test::matrixPath("bcsstk14.mtx")));
   for (auto& [name, a] : cases) {
     SCOPED_TRACE(name);

@@ -1,10 +1,10 @@
 #include "test_matrices.h"
 
+#include "models/models.h"
+
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 
 #ifndef ORV_MATRICES_DIR
@@ -18,31 +18,26 @@ std::string matrixPath(const std::string& name) {
 }
 
 CcsRecord readMatrixMarket(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) throw std::runtime_error("cannot open " + path);
-  std::string line;
-  std::getline(in, line);
-  std::istringstream banner(line);
-  std::string tag, object, format, field, symmetry;
-  banner >> tag >> object >> format >> field >> symmetry;
-  if (tag != "%%MatrixMarket" || format != "coordinate" ||
-      (field != "real" && field != "integer") || symmetry != "symmetric") {
-    throw std::runtime_error("unsupported Matrix Market file " + path);
-  }
-  while (std::getline(in, line) && (line.empty() || line[0] == '%')) {
-  }
-  std::istringstream size(line);
-  int64_t rows = 0, columns = 0, count = 0;
-  size >> rows >> columns >> count;
+  const models::SymmetricMatrix file = models::readSymmetric(path);
   std::vector<std::tuple<int32_t, int32_t, double>> entries;
-  entries.reserve(static_cast<size_t>(count));
-  for (int64_t k = 0; k < count; ++k) {
-    int64_t i = 0, j = 0;
-    double v = 0.0;
-    if (!(in >> i >> j >> v)) throw std::runtime_error("truncated " + path);
-    entries.emplace_back(static_cast<int32_t>(i - 1), static_cast<int32_t>(j - 1), v);
+  entries.reserve(file.lower.size());
+  for (const models::Triplet& t : file.lower) entries.emplace_back(t.row, t.col, t.value);
+  return fromTriplets(file.n, entries);
+}
+
+CcsRecord buildingFrameStiffness(int32_t storeys, int32_t baysX, int32_t baysY) {
+  models::FrameParameters parameters;
+  parameters.storeys = storeys;
+  parameters.baysX = baysX;
+  parameters.baysY = baysY;
+  const models::BuildingFrame frame(parameters);
+  models::TripletSink sink;
+  frame.assembleStiffness(sink);
+  std::vector<std::tuple<int32_t, int32_t, double>> entries;
+  for (const models::Triplet& t : sink.entries(models::kStiffness)) {
+    entries.emplace_back(t.row, t.col, t.value);
   }
-  return fromTriplets(static_cast<int32_t>(rows), entries);
+  return fromTriplets(frame.size(), entries);
 }
 
 CcsRecord fromTriplets(int32_t n, const std::vector<std::tuple<int32_t, int32_t, double>>& entries,

@@ -27,6 +27,9 @@ std::string matrixPath(const std::string& name);
 // (duplicates summed, explicit zeros kept). Throws std::runtime_error on a malformed file.
 CcsRecord readMatrixMarket(const std::string& path);
 
+// Stiffness of the generated building frame (6 DOFs per node, fixed base).
+CcsRecord buildingFrameStiffness(int32_t storeys, int32_t baysX, int32_t baysY);
+
 // Lower triangle from (row, column, value) records; entries with row < column are moved to the
 // lower triangle unless keepUpper is set, duplicates summed.
 CcsRecord fromTriplets(int32_t n, const std::vector<std::tuple<int32_t, int32_t, double>>& entries,
