@@ -92,18 +92,14 @@ void ccsSymMatrix::checkIndex(int32_t row, int32_t column) const {
 }
 
 void ccsSymMatrix::setElement(int32_t row, int32_t column, double value) {
-  checkIndex(row, column);
-  if (!isCCS_) {
-    triplets_.push_back(Triplet{row, column, value});
-    return;
-  }
-  const int32_t p = findEntry(row, column);
-  if (p < 0) throw "Element not found";
-  ccs_->values[p] = value;
-  invalidate();
+  editElement(row, column, value, false);
 }
 
 void ccsSymMatrix::incrElement(int32_t row, int32_t column, double value) {
+  editElement(row, column, value, true);
+}
+
+void ccsSymMatrix::editElement(int32_t row, int32_t column, double value, bool add) {
   checkIndex(row, column);
   if (!isCCS_) {
     triplets_.push_back(Triplet{row, column, value});
@@ -111,7 +107,7 @@ void ccsSymMatrix::incrElement(int32_t row, int32_t column, double value) {
   }
   const int32_t p = findEntry(row, column);
   if (p < 0) throw "Element not found";
-  ccs_->values[p] += value;
+  ccs_->values[p] = add ? ccs_->values[p] + value : value;
   invalidate();
 }
 

@@ -77,6 +77,8 @@ class ccsSymMatrix {
  protected:
   // Checks that (row, column) can be stored in a matrix of this dimension.
   void checkIndex(int32_t row, int32_t column) const;
+  // Appends the record before conversion; afterwards adds to or replaces the stored value.
+  void editElement(int32_t row, int32_t column, double value, bool add);
 
   std::unique_ptr<CcsRecord> ccs_;
   double norm1_ = 0.0;  // 0.0: not computed
