@@ -171,27 +171,63 @@ ORV_API int32_t ORV_CALL exp_writeMatrix_v3(symRealSPDMatrixLinSys* obj, const c
 
 /* ---- Factorisation, checks, solution, eigenpairs ---- */
 
-/* Orders, checks and factorises A (guarded). orderingMethod: "metis_node" (also ""), "metis",
-   "metis_edge", "amdv1_1", "tree", "random", "identity". */
+/* exp_factor_v3 (guarded): orders, checks and factorises A, running only what is missing: the
+   ordering (once per pattern), the pre-factor checks, the symbolic analysis (once per pattern),
+   the numeric factorisation and the post-factor checks. A second call after a success does
+   nothing and logs nothing; after an element edit only the checks and the numeric work run.
+   orderingMethod: "metis_node" (also "" and null), "metis", "metis_edge", "amdv1_1", "tree",
+   "random", "identity"; other names fail with "Optimal ordering calculation failed" after a log
+   line. Texts: "Matrix not assembled yet", "Pre-factor checks failed.\nMatrix is not SPD or ill
+   conditioned", "Numeric factorization failed" (structure kept), "Post-factor checks failed.
+   System is ill conditioned" (numeric values dropped), "T must be an integer between 1 and N"
+   (check 8 with more estimator columns than n; the factor is kept), "Out of memory". */
 ORV_API int32_t ORV_CALL exp_factor_v3(symRealSPDMatrixLinSys* obj, const char* orderingMethod);
 
-/* Solves A X = RHS for every column of RHS (guarded). */
+/* exp_solve_v3 (guarded): solves A X = RHS for every column, factorising first when needed. X and
+   RHS are both vectors of N doubles (one right-hand side) or both N rows by nrhs columns; RHS is
+   never changed. Checked in this order: "X not allocated", "RHS not allocated", "X and RHS
+   dimensions not consistent", "X and/or RHS dimensions not equal to N", "X and RHS have different
+   number of columns", "X and/or RHS length not equal to N", "X dimensions are not correct".
+   nrhs = 0 solves nothing and returns 0. With check 16 on, each column's relative residual is
+   logged and failing columns are refined; if one still fails the result is -1 with "Post-factor
+   checks failed. System is ill conditioned" and X holds the last refined solution. */
 ORV_API int32_t ORV_CALL exp_solve_v3(symRealSPDMatrixLinSys* obj, SAFEARRAY** X, SAFEARRAY** RHS);
 
-/* The count smallest eigenvalues (ascending, in *eig) and A-normalised eigenvectors (columns of
-   *eiv, N rows by count columns) of A x = lambda B x (guarded). *found receives how many are
-   valid. */
+/* exp_eigenSystem_v3 (guarded): the count smallest eigenvalues of A x = lambda B x, ascending, in
+   *eig (null, or one dimension of count doubles) and the eigenvectors in *eiv (null, or N rows by
+   count columns, the host's numbering, x_i' A x_j = delta_ij so x_i' B x_i = 1 / lambda_i).
+   *found receives the number of valid pairs, only on success; positions from found on are not
+   part of the result. The search is capped at the number of diagonal entries of B stored and
+   non-zero; count <= 0 finds 0. The first lambda <= 0 or >= 1e12 ends the list. A is factorised
+   first when needed and stays factorised. Lanczos iteration serves when count <= 0.15 N, a dense
+   search otherwise or when the iteration converges to nothing. Texts: "Dimensions of eig are
+   incorrect", "Dimensions of eiv are incorrect", "Result pointer is null", "eig data not
+   allocated", "eiv data not allocated", "Matrix B is not assembled", "Matrices A and B differ in
+   size", the factorisation texts, "Matrix permutation failed", "Can't calculate eigensystem",
+   "Out of memory". */
 ORV_API int32_t ORV_CALL exp_eigenSystem_v3(symRealSPDMatrixLinSys* obj, int32_t count,
                                             SAFEARRAY** eig, SAFEARRAY** eiv, int32_t* found);
 
-/* Queries (*enable < 0), disables (0) or sets and enables (> 0) the check with the given code:
-   1, 2, 4, 8 or 16. */
+/* exp_checksSettings_v3: queries (*enable < 0), disables and reports (0) or sets and enables
+   (> 0) the check with the given code, then sets *enable to 1 when the check is on, else 0.
+   Codes (real parameter in *value, integer parameter in *ivalue for 8 and 16; defaults):
+   1 diagonal of A positive with log10(max/min) <= 310 (on); 2 log10(max/min) of L's diagonal
+   <= 310 (off); 4 largest relative diagonal residual of L L' < 0.001 / n (off); 8 log10 of the
+   norm-1 condition estimate <= 12, estimated with 2 columns (on); 16 every solution column's
+   log10(|Ax-b|_1 / |b|_1) < -7.5 with up to 2 + 1 refinement passes (off). Other codes fail with
+   "Invalid check code" and touch nothing. Settings live as long as the object. */
 ORV_API int32_t ORV_CALL exp_checksSettings_v3(symRealSPDMatrixLinSys* obj, int32_t* enable,
                                                double* value, int32_t* ivalue, int32_t code);
 
 /* ---- Dense packed generalised eigen-solver (no handle, no log, no error text) ---- */
 
-/* A x = lambda B x with A and B in LAPACK packed lower storage; returns LAPACK's INFO or -1. */
+/* exp_LAPACK_DSPGVD_v3 (guarded): A x = lambda B x with A and B in LAPACK packed lower storage,
+   n(n+1)/2 doubles each. ap is only read. With bpReady 0, bpSource is copied into bp first (it may
+   be bp itself). Out: w, n eigenvalues ascending; z, n x n column-major eigenvectors with
+   Z' B Z = I; bp, the Cholesky factor of B. Returns LAPACK's INFO: 0 success, 1..n no
+   convergence, n + k when the leading minor of order k of B is not positive definite; n = 0
+   returns 0 and n < 0 returns -4 without touching anything; -1 for a null pointer, exhausted
+   memory, or n > 32766 (LAPACK's 32-bit workspace size would wrap). */
 ORV_API int32_t ORV_CALL exp_LAPACK_DSPGVD_v3(int32_t n, int32_t bpReady, const double* ap,
                                               const double* bpSource, double* bp, double* w,
                                               double* z);

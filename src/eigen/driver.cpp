@@ -1,0 +1,165 @@
+// The eigensystem driver. It never works on A x = λ B x directly: with P A Pᵀ = L Lᵀ it seeks the
+// largest eigenvalues μ = 1/λ of S = L⁻¹ (P B Pᵀ) L⁻ᵀ, by Lanczos when few are wanted and densely
+// otherwise or when Lanczos fails, and maps them back.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <memory>
+#include <new>
+#include <optional>
+#include <stdexcept>
+#include <utility>
+
+#include "eigen/eigen.h"
+#include "eigen/lanczos.h"
+
+namespace orv {
+
+namespace {
+
+// Lanczos pays off while the wanted share of the spectrum is small.
+constexpr double kIterativeShare = 0.15;
+// Larger eigenvalues stand for μ lost in rounding: B is (numerically) singular there.
+constexpr double kLargestEigenvalue = 1e12;
+
+void requirePair(const ccsSymSPDMatrix& A, const ccsSymMatrix& B) {
+  if (!B.isCCS() || B.ccs() == nullptr) throw "Matrix B is not assembled";
+  if (B.n() != A.n()) throw "Matrices A and B differ in size";
+}
+
+// Descending order with NaN after everything, so that sorting stays well defined.
+bool greaterMu(const std::pair<double, int32_t>& a, const std::pair<double, int32_t>& b) {
+  const double low = -std::numeric_limits<double>::infinity();
+  const double x = std::isnan(a.first) ? low : a.first;
+  const double y = std::isnan(b.first) ? low : b.first;
+  return x > y;
+}
+
+// The Lanczos route; no value when nothing converged.
+std::optional<int32_t> iterativeRoute(const ccsSymSPDMatrix& A, const ccsSymMatrix& Bp, int32_t nev,
+                                      double* values, double* vectors) {
+  taucs_printf("Attempting search of selected eigenvalues only\n");
+  const size_t n = static_cast<size_t>(A.n());
+  std::vector<double> workB(n);
+  std::vector<double> workSolve(n);
+  LPBPTLT op{workB.data(), workSolve.data(), &Bp, &A.L()};
+  Lanczos<LPBPTLT> lanczos(nev, op);
+  std::vector<double> ritz;
+  int32_t nconv = 0;
+  if (vectors != nullptr) {
+    ritz.resize(n * static_cast<size_t>(nev));
+    nconv = lanczos.eigenValVectors(ritz.data(), values);
+  } else {
+    nconv = lanczos.eigenValues(values);
+  }
+  if (nconv < 1) {
+    taucs_printf("Search of selected eigenvalues failed\n");
+    return std::nullopt;
+  }
+  return backTransform(A.L(), A.invPerm(), nconv, nev, values, values, ritz.data(), vectors);
+}
+
+int32_t denseRoute(const ccsSymSPDMatrix& A, const ccsSymMatrix& Bp, int32_t nev, double* values,
+                   double* vectors) {
+  taucs_printf("Attempting dense search method\n");
+  const int32_t n = A.n();
+  std::vector<double> w(static_cast<size_t>(n));
+  std::vector<double> u(vectors != nullptr ? static_cast<size_t>(n) * static_cast<size_t>(nev) : 1);
+  int m = nev;
+  int info = 0;
+  {
+    std::vector<double> z;
+    createDenseZ(A.L(), z, Bp);
+    info = denseEigenSearch(z.data(), w.data(), u.data(), n, nev, &m, vectors != nullptr);
+  }
+  if (info != 0) {
+    taucs_printf("Dense search method failed\n");
+    throw "Can't calculate eigensystem";
+  }
+  return backTransform(A.L(), A.invPerm(), m, nev, w.data(), values, u.data(), vectors);
+}
+
+int32_t solvePair(ccsSymSPDMatrix& A, const ccsSymMatrix& B, int32_t nev, double* values,
+                  double* vectors) {
+  requirePair(A, B);
+  if (!A.numericReady()) A.factor("");
+  A.timer().startPhase("Eigensystem calculation");
+  taucs_printf("Searching %d smallest eigenvalues%s\n", nev,
+               vectors != nullptr ? " and related eigenvectors" : "");
+  int32_t found = 0;
+  if (nev > 0) {
+    ccsSymMatrix Bp('B');
+    try {
+      Bp.adoptCCS(std::make_unique<CcsRecord>(permuteSymmetric(B.requireCcs(), A.invPerm())));
+    } catch (const std::bad_alloc&) {
+      throw "Matrix permutation failed";
+    }
+    std::vector<double> scratch;
+    if (values == nullptr) {
+      scratch.resize(static_cast<size_t>(nev));
+      values = scratch.data();
+    }
+    std::optional<int32_t> result;
+    if (kIterativeShare * static_cast<double>(A.n()) >= static_cast<double>(nev)) {
+      result = iterativeRoute(A, Bp, nev, values, vectors);
+    }
+    found = result ? *result : denseRoute(A, Bp, nev, values, vectors);
+  }
+  A.timer().completePhase("Eigensystem calculation");
+  return found;
+}
+
+}  // namespace
+
+int32_t backTransform(const llFactor& L, const std::vector<int32_t>& invPerm, int32_t nconv,
+                      int32_t nev, const double* mu, double* values, const double* u,
+                      double* vectors) {
+  taucs_printf("Back transforming %d eigenvalues\n", nconv);
+  std::vector<std::pair<double, int32_t>> pairs(static_cast<size_t>(std::max(nconv, 0)));
+  for (int32_t k = 0; k < nconv; ++k) pairs[k] = {mu[k], k};
+  std::sort(pairs.begin(), pairs.end(), greaterMu);
+
+  int32_t valid = std::min(nev, nconv);
+  for (int32_t i = 0; i < valid; ++i) {
+    const double lambda = 1.0 / pairs[i].first;
+    if (!(lambda > 0.0 && lambda < kLargestEigenvalue)) {
+      valid = i;
+      break;
+    }
+    values[i] = lambda;
+  }
+
+  if (vectors != nullptr && valid > 0) {
+    const auto n = static_cast<int32_t>(invPerm.size());
+    const size_t ld = invPerm.size();
+    std::vector<double> t(ld);
+    std::vector<double> scratch(ld);
+    for (int32_t i = 0; i < valid; ++i) {
+      const double* column = u + static_cast<size_t>(pairs[i].second) * ld;
+      L.solveLT(t.data(), column, scratch.data(), 1);
+      gatherByPerm(n, t.data(), vectors + static_cast<size_t>(i) * ld, invPerm.data());
+    }
+  }
+  taucs_printf("Back-transformation completed: %d eigenvalues valid\n", valid);
+  return valid;
+}
+
+int32_t eigenSystemOfPair(ccsSymSPDMatrix& A, const ccsSymMatrix& B, int32_t nev, double* values,
+                          double* vectors) {
+  try {
+    return solvePair(A, B, nev, values, vectors);
+  } catch (const std::bad_alloc&) {
+    throw "Out of memory";
+  } catch (const std::length_error&) {
+    throw "Out of memory";
+  }
+}
+
+int32_t eigenSystem(ccsSymSPDMatrix& A, const ccsSymMatrix& B, int32_t count, double* values,
+                    double* vectors) {
+  requirePair(A, B);
+  const int32_t nev = std::max(0, std::min(count, B.countNonzeroDiagonal()));
+  return eigenSystemOfPair(A, B, nev, values, vectors);
+}
+
+}  // namespace orv

@@ -1,0 +1,63 @@
+// Smallest eigenpairs of the generalised problem A x = λ B x, A positive definite, B symmetric
+// (possibly singular): the driver with its Lanczos route and dense fallback, the standard-form
+// operator and the dense LAPACK solvers.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "eigen/dense.h"
+#include "eigen/lanczos_control.h"
+#include "eigen/lpbptlt.h"
+#include "factor/factor.h"
+#include "sparse/sparse.h"
+
+namespace orv {
+
+// The count smallest eigenvalues λ of A x = λ B x in ascending order and, when vectors is not
+// null, their eigenvectors in the columns of vectors (n x count, column-major, the host's
+// numbering), normalised so that xᵢᵀ A xⱼ = δᵢⱼ and hence xᵢᵀ B xᵢ = 1/λᵢ. Returns found, the
+// number of valid pairs written at positions 0 .. found-1.
+//
+// The search is capped at nev = min(count, number of diagonal entries of B stored with a value
+// other than 0.0); a negative count counts as 0. values may be null: the eigenvalues are then
+// computed into scratch and only found (and the vectors) are returned. See eigenSystemOfPair for
+// the rest.
+//
+// Throws (const char*) "Matrix B is not assembled" when B is not in compressed-column form and
+// "Matrices A and B differ in size" when their orders differ, both before any work.
+int32_t eigenSystem(ccsSymSPDMatrix& A, const ccsSymMatrix& B, int32_t count, double* values,
+                    double* vectors);
+
+// The nev smallest eigenpairs, nev <= number of non-zero diagonal entries of B; B in
+// compressed-column form of A's order.
+//
+// Factorises A first when it holds no numeric factor (default ordering; its failures end the
+// call with their own texts), then runs the phase "Eigensystem calculation" of A, logging
+// "Searching <nev> smallest eigenvalues[ and related eigenvectors]". With nev <= 0 it stops there
+// and returns 0. Otherwise it builds B′ = P B Pᵀ and takes, when 0.15 n >= nev, the Lanczos route
+// ("Attempting search of selected eigenvalues only"; "Search of selected eigenvalues failed" when
+// nothing converges) and else, or after such a failure, the dense route ("Attempting dense search
+// method"; DSYEVR failing logs "Dense search method failed" and throws "Can't calculate
+// eigensystem"). A Lanczos run that converges for fewer than nev eigenvalues is accepted as it
+// is.
+//
+// On the Lanczos route values[found .. nconv-1] keep the eigenvalues μ of the standard form that
+// the iteration produced; on the dense route positions from found on are left as they were.
+// Throws "Matrix permutation failed" when B′ cannot be built and "Out of memory" when work
+// storage cannot be had. A stays factored; A and B are otherwise unchanged.
+int32_t eigenSystemOfPair(ccsSymSPDMatrix& A, const ccsSymMatrix& B, int32_t nev, double* values,
+                          double* vectors);
+
+// Turns nconv eigenpairs (μ, u) of S = L⁻¹ B′ L⁻ᵀ into eigenpairs (λ = 1/μ, x = Pᵀ L⁻ᵀ u). mu holds
+// the μ in any order, u (read only when vectors is not null) the matching unit eigenvectors as
+// columns of n doubles. The pairs are sorted by μ descending; the valid eigenvalues are the
+// leading run of at most min(nev, nconv) with 0 < λ < 1e12 (a NaN ends it too), written to
+// values[0 ..], their vectors, back in the host's numbering, to the columns of vectors. mu and
+// values may be the same array. Logs "Back transforming <nconv> eigenvalues" and
+// "Back-transformation completed: <k> eigenvalues valid"; returns k.
+int32_t backTransform(const llFactor& L, const std::vector<int32_t>& invPerm, int32_t nconv,
+                      int32_t nev, const double* mu, double* values, const double* u,
+                      double* vectors);
+
+}  // namespace orv

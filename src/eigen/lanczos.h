@@ -1,0 +1,114 @@
+// Implicitly restarted Lanczos iteration for a few eigenpairs of a symmetric operator, over
+// ARPACK's reverse-communication routines dsaupd and dseupd.
+#pragma once
+
+#include <arpack/arpack.hpp>
+
+#include <algorithm>
+#include <concepts>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include "eigen/lanczos_control.h"
+
+namespace orv {
+
+// A symmetric linear operator of order rows(): perform_op(x, y) sets y = S x for n doubles at x
+// and y (distinct), leaving x unchanged.
+template <class Op>
+concept SymmetricOperator = requires(Op& op, const double* x, double* y) {
+  { op.rows() } -> std::convertible_to<int32_t>;
+  op.perform_op(x, y);
+};
+
+// The nev eigenvalues at one end of the spectrum of a symmetric operator and, on request, their
+// eigenvectors, by ARPACK in regular mode (mode 1, standard problem, exact shifts).
+//
+// Defaults, chosen by 0 for ncv, tol and maxit: ncv = min(2 nev + 1, n) Lanczos vectors, a
+// convergence tolerance of machine precision, at most 100 nev restarts. ARPACK makes its own
+// random starting vector.
+//
+// Both requests return the number of converged eigenvalues nconv (0 to nev): values 0 .. nconv-1
+// and the matching vector columns are written, in ARPACK's order, the rest of values is left as
+// it was. Every failure of the iteration (an argument ARPACK rejects, the restart limit reached
+// with nothing converged, no shifts to apply, a failed dseupd) gives 0, as does nev outside
+// 1 .. n-1; values are then untouched and the vector array may have been used as work.
+// std::bad_alloc (also for a workspace beyond ARPACK's 32-bit sizes) and exceptions thrown by
+// the operator pass through.
+template <SymmetricOperator Op>
+class Lanczos {
+ public:
+  Lanczos(int32_t nev, Op& op, arpack::which which = arpack::which::largest_algebraic,
+          int32_t ncv = 0, double tol = 0.0, int32_t maxit = 0)
+      : op_(op), nev_(nev), ncv_(ncv), maxit_(maxit), tol_(tol), which_(which) {}
+
+  // values: nev doubles.
+  int32_t eigenValues(double* values) { return run(values, nullptr); }
+  // vectors: n x nev doubles, column k (n doubles) belonging to values[k].
+  int32_t eigenValVectors(double* vectors, double* values) { return run(values, vectors); }
+
+ private:
+  int32_t run(double* values, double* vectors) {
+    if (lanczosFailureForced()) return 0;
+    const a_int n = op_.rows();
+    const a_int nev = nev_;
+    if (nev < 1 || nev >= n) return 0;
+    const a_int ncv = ncv_ > nev && ncv_ <= n ? ncv_ : std::min<a_int>(2 * nev + 1, n);
+    const int64_t workSize = static_cast<int64_t>(ncv) * (ncv + 8);
+    if (workSize > std::numeric_limits<a_int>::max()) throw std::bad_alloc();
+    const auto lworkl = static_cast<a_int>(workSize);
+    const size_t un = static_cast<size_t>(n);
+
+    std::vector<double> resid(un);
+    std::vector<double> v(un * static_cast<size_t>(ncv));
+    std::vector<double> workd(3 * un);
+    std::vector<double> workl(static_cast<size_t>(lworkl));
+    std::vector<double> ritz(static_cast<size_t>(nev));
+    std::vector<a_int> select(static_cast<size_t>(ncv));
+    a_int iparam[11] = {};
+    a_int ipntr[14] = {};
+    iparam[0] = 1;  // exact shifts
+    iparam[2] = maxit_ > 0 ? maxit_ : 100 * nev;
+    iparam[6] = 1;  // regular mode: OP = S, no second matrix
+
+    a_int nconv = 0;
+    {
+      std::lock_guard<std::mutex> lock(arpackMutex());
+      a_int ido = 0;
+      a_int info = 0;  // ARPACK draws the starting vector
+      for (;;) {
+        arpack::saupd(ido, arpack::bmat::identity, n, which_, nev, tol_, resid.data(), ncv,
+                      v.data(), n, iparam, ipntr, workd.data(), workl.data(), lworkl, info);
+        if (ido != -1 && ido != 1) break;
+        op_.perform_op(workd.data() + ipntr[0] - 1, workd.data() + ipntr[1] - 1);
+      }
+      // info 1: the restart limit was reached; what converged by then is still usable.
+      if (info != 0 && info != 1) return 0;
+      nconv = iparam[4];
+      if (nconv < 1) return 0;
+      const a_int rvec = vectors != nullptr ? 1 : 0;
+      double* z = vectors != nullptr ? vectors : v.data();
+      arpack::seupd(rvec, arpack::howmny::ritz_vectors, select.data(), ritz.data(), z, n, 0.0,
+                    arpack::bmat::identity, n, which_, nev, tol_, resid.data(), ncv, v.data(), n,
+                    iparam, ipntr, workd.data(), workl.data(), lworkl, info);
+      if (info != 0) return 0;
+      nconv = std::min(iparam[4], nev);
+    }
+    // values may be the host's array; a fault writing it must not happen under the lock.
+    std::copy_n(ritz.begin(), nconv, values);
+    return nconv;
+  }
+
+  Op& op_;
+  int32_t nev_;
+  int32_t ncv_;
+  int32_t maxit_;
+  double tol_;
+  arpack::which which_;
+};
+
+}  // namespace orv

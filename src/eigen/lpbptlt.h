@@ -1,0 +1,35 @@
+// The standard-form operator S = L⁻¹ (P B Pᵀ) L⁻ᵀ of A x = λ B x, where P A Pᵀ = L Lᵀ.
+#pragma once
+
+#include <cstdint>
+
+#include "factor/factor.h"
+#include "sparse/sparse.h"
+
+namespace orv {
+
+// Applies S without forming it: the largest eigenvalues μ of S are the reciprocals of the
+// smallest λ, and its eigenvectors u give x = Pᵀ L⁻ᵀ u. Vectors live in the factored ordering.
+//
+// A plain aggregate that owns nothing. While in use: workB and workSolve hold n doubles each,
+// distinct from each other and from the vectors of a product; matB is B′ = P B Pᵀ in
+// compressed-column form of order n; llFactor holds A's numeric factor. The shared work vectors
+// make one object usable by one product at a time.
+struct LPBPTLT {
+  double* workB;
+  double* workSolve;
+  const ccsSymMatrix* matB;
+  const orv::llFactor* llFactor;
+
+  // y = S x; x unchanged, y's previous contents irrelevant. Allocates nothing.
+  void multOPx(const double* x, double* y) const {
+    llFactor->solveLT(y, x, workSolve, 1);
+    matB->multiply(y, workB);
+    llFactor->solveL(y, workB, workSolve, 1);
+  }
+
+  int32_t rows() const { return matB->n(); }
+  void perform_op(const double* x, double* y) const { multOPx(x, y); }
+};
+
+}  // namespace orv

@@ -1,0 +1,65 @@
+// The eigen-solution exports: the smallest eigenpairs of a linear system's pair (A, B), and the
+// dense packed solver that needs no handle.
+#include <ORVSparseSolver/exports.h>
+
+#include <cstdint>
+
+#include "eigen/eigen.h"
+#include "interface/frame.h"
+#include "interface/linsys.h"
+#include "platform/platform.h"
+
+using orv::guardedFrame;
+using orv::requireObject;
+
+namespace {
+
+// The data of an optional descriptor, or null when the host passed none; shape checked first.
+double* eigenvalueArray(SAFEARRAY** eig, int32_t count) {
+  if (eig == nullptr || *eig == nullptr) return nullptr;
+  const SAFEARRAY& a = **eig;
+  if (a.cDims != 1 || static_cast<int64_t>(a.rgsabound[0].cElements) != count) {
+    throw "Dimensions of eig are incorrect";
+  }
+  if (count > 0 && a.pvData == nullptr) throw "eig data not allocated";
+  return static_cast<double*>(a.pvData);
+}
+
+double* eigenvectorArray(SAFEARRAY** eiv, int32_t count, int32_t n) {
+  if (eiv == nullptr || *eiv == nullptr) return nullptr;
+  const SAFEARRAY& a = **eiv;
+  if (a.cDims != 2 || static_cast<int64_t>(a.rgsabound[0].cElements) != count ||
+      static_cast<int64_t>(a.rgsabound[1].cElements) != n) {
+    throw "Dimensions of eiv are incorrect";
+  }
+  if (count > 0 && n > 0 && a.pvData == nullptr) throw "eiv data not allocated";
+  return static_cast<double*>(a.pvData);
+}
+
+int32_t eigenSystem(symRealSPDMatrixLinSys& system, int32_t count, SAFEARRAY** eig, SAFEARRAY** eiv,
+                    int32_t* found) {
+  if (found == nullptr) throw "Result pointer is null";
+  double* values = eigenvalueArray(eig, count);
+  double* vectors = eigenvectorArray(eiv, count, system.A.n());
+  *found = orv::eigenSystem(system.A, system.B, count, values, vectors);
+  return 0;
+}
+
+}  // namespace
+
+extern "C" {
+
+ORV_API int32_t ORV_CALL exp_eigenSystem_v3(symRealSPDMatrixLinSys* obj, int32_t count,
+                                            SAFEARRAY** eig, SAFEARRAY** eiv, int32_t* found) {
+  return guardedFrame(obj, [&] { return eigenSystem(requireObject(obj), count, eig, eiv, found); });
+}
+
+ORV_API int32_t ORV_CALL exp_LAPACK_DSPGVD_v3(int32_t n, int32_t bpReady, const double* ap,
+                                              const double* bpSource, double* bp, double* w,
+                                              double* z) {
+  orv::FpuGuard guard;
+  return orv::silentFrame(
+      [&] { return orv::packedGeneralizedEigen(n, bpReady, ap, bpSource, bp, w, z); });
+}
+
+}  // extern "C"
