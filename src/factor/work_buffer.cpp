@@ -15,9 +15,9 @@ WorkBuffer::WorkBuffer(size_t count) {
   if (count > SIZE_MAX / sizeof(double)) throw "Out of memory";
   bytes_ = count * sizeof(double);
   if (bytes_ >= kMapThreshold) {
-    void* block = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* block = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
     if (block == MAP_FAILED) throw "Out of memory";
-    madvise(block, bytes_, MADV_HUGEPAGE);  // advice only: a kernel without it still serves
     data_ = static_cast<double*>(block);
     mapped_ = true;
     return;

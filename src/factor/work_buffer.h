@@ -1,6 +1,7 @@
-// Uninitialised blocks of doubles for the solves. Large blocks come straight from the kernel in
-// huge pages: a block of a thousand right-hand sides is hundreds of megabytes, and faulting it in
-// 4 KiB pages from two solving threads costs as much as the solve itself.
+// Uninitialised blocks of doubles for the solves. Large blocks come straight from the kernel with
+// their pages populated at once: a block of a thousand right-hand sides is hundreds of megabytes,
+// and faulting it in page by page from two solving threads cost twice the solve itself. (Huge
+// pages were tried and are slower still: the kernel compacts memory to find them.)
 #pragma once
 
 #include <cstddef>
