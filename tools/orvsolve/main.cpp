@@ -1,88 +1,113 @@
-// orvsolve: runs the library as a host program would, through its exports only.
-#include <ORVSparseSolver/exports.h>
+// orvsolve: runs the sparse solver library as a host program does, through its exports only, and
+// shows a structural engineer what it computes.
+#include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
+#include <exception>
+#include <fstream>
+#include <iterator>
+#include <new>
 #include <string>
-#include <string_view>
+#include <vector>
+
+#include "commands.h"
+#include "library.h"
+#include "log.h"
+#include "models/matrix_market.h"
 
 namespace {
 
+using namespace orv::cli;
+
 constexpr const char* kUsage =
-    "usage: orvsolve [--log FILE] [--help] [--version]\n"
+    "usage: orvsolve [--log FILE]                      earthquake analysis of a building frame\n"
+    "       orvsolve solve K.mtx [options]             solve K x = b\n"
+    "       orvsolve eigen K.mtx M.mtx [options]       smallest eigenpairs of K x = lambda M x\n"
+    "       orvsolve model frame|solid [options]       generate a model, write Matrix Market\n"
+    "       orvsolve --version | --help | COMMAND --help\n"
     "\n"
-    "Runs the sparse solver library on its built-in structural model and writes the\n"
-    "library's log to orvsolve.log (or FILE).\n"
+    "Runs the sparse solver library libORVSparseSolverDLL3 through its exported functions, as\n"
+    "a host program does. Without a command it analyses a six-storey reinforced-concrete\n"
+    "building frame for earthquake: it assembles the stiffness K and mass M element by\n"
+    "element, factorises K with the numerical checks on, solves the gravity and lateral load\n"
+    "cases as one block, computes the first 12 vibration modes and combines the modal peak\n"
+    "responses of an elastic design spectrum by SRSS, CQC and absolute sum.\n"
     "\n"
-    "  --log FILE   write the library's log to FILE\n"
-    "  --help       show this text\n"
-    "  --version    show the library's version banner\n";
+    "Options of every command:\n"
+    "  --log FILE   write the library's log to FILE (default: orvsolve.log)\n"
+    "  --help       show the help of the command\n"
+    "  --version    show the versions of orvsolve and of the library\n"
+    "\n"
+    "On a terminal the library's phases are shown on standard error while they run.\n"
+    "Exit status: 0 done; 1 the library reported a failure (its text is shown, the log has the\n"
+    "details); 2 bad arguments or unusable input files.\n";
 
-struct Options {
-  std::string logFile = "orvsolve.log";
-  bool help = false;
-  bool version = false;
-};
-
-// Returns false, after a message on standard error, when the arguments cannot be used.
-bool parseArguments(int argc, char** argv, Options& options) {
-  for (int k = 1; k < argc; ++k) {
-    const std::string_view arg = argv[k];
-    if (arg == "--help" || arg == "-h") {
-      options.help = true;
-    } else if (arg == "--version") {
-      options.version = true;
-    } else if (arg == "--log") {
-      if (k + 1 >= argc) {
-        std::fprintf(stderr, "orvsolve: --log needs a file name\n");
-        return false;
-      }
-      options.logFile = argv[++k];
-    } else {
-      std::fprintf(stderr, "orvsolve: unknown argument '%s' (see orvsolve --help)\n", argv[k]);
-      return false;
-    }
-  }
-  return true;
+int show(const char* text) {
+  std::fputs(text, stdout);
+  return 0;
 }
 
-// The banner is the first line the library writes to a fresh log.
-std::string libraryBanner(const std::string& logFile) {
-  if (exp_logDestination_v3(nullptr, logFile.c_str()) != 0) return {};
-  std::string banner;
-  if (std::FILE* f = std::fopen(logFile.c_str(), "r")) {
-    char line[256];
-    if (std::fgets(line, sizeof line, f) != nullptr) banner = line;
-    std::fclose(f);
+int dispatch(const std::vector<std::string>& words) {
+  Arguments args(words);
+  std::string context = "orvsolve";
+  Session session;
+  try {
+    const bool version = args.flag("--version");
+    bool help = args.flag("--help");
+    help = args.flag("-h") || help;
+    if (const std::optional<std::string> log = args.value("--log")) {
+      if (log->empty()) throw UsageError("--log needs a file name");
+      session.logPath = *log;
+    }
+    session.progress = isatty(STDOUT_FILENO) != 0 && isatty(STDERR_FILENO) != 0;
+    const std::optional<std::string> command = args.command();
+    if (command) context += " " + *command;
+    if (version) {
+      std::printf("orvsolve %s\nlibrary: %s\n", ORV_VERSION, libraryBanner().c_str());
+      return 0;
+    }
+    if (!command) {
+      if (help) return show(kUsage);
+      args.positionals(0, 0);
+      return runBuildingAnalysis(session);
+    }
+    if (*command == "solve") return help ? show(kSolveUsage) : runSolve(session, args);
+    if (*command == "eigen") return help ? show(kEigenUsage) : runEigen(session, args);
+    if (*command == "model") return help ? show(kModelUsage) : runModel(args);
+    context = "orvsolve";
+    throw UsageError("unknown command '" + *command + "'");
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "%s: %s (see %s --help)\n", context.c_str(), e.what(), context.c_str());
+    return kExitInput;
+  } catch (const orv::models::MatrixMarketError& e) {
+    std::fprintf(stderr, "%s: %s\n", context.c_str(), e.what());
+    return kExitInput;
+  } catch (const InputError& e) {
+    std::fprintf(stderr, "%s: %s\n", context.c_str(), e.what());
+    return kExitInput;
+  } catch (const LibraryError& e) {
+    std::fprintf(stderr, "%s: %s\n", context.c_str(), e.what());
+    std::ifstream in(session.logPath, std::ios::binary);
+    const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::fprintf(stderr, "%s: the library's log is in %s%s\n", context.c_str(),
+                 session.logPath.c_str(), log.empty() ? "" : "; it reads before the error:");
+    for (const std::string& line : failureContext(log, 3)) {
+      std::fprintf(stderr, "  %s\n", line.c_str());
+    }
+    return kExitLibrary;
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "%s: out of memory\n", context.c_str());
+    return kExitLibrary;
   }
-  return banner;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  Options options;
-  if (!parseArguments(argc, argv, options)) return 2;
-  if (options.help) {
-    std::fputs(kUsage, stdout);
-    return 0;
+  try {
+    return dispatch(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "orvsolve: %s\n", e.what());
+    return kExitLibrary;
   }
-  const std::string banner = libraryBanner(options.logFile);
-  if (banner.empty()) {
-    std::fprintf(stderr, "orvsolve: cannot write the log file '%s'\n", options.logFile.c_str());
-    return 2;
-  }
-  std::printf("orvsolve, library %s", banner.c_str());
-  if (options.version) return 0;
-
-  symRealSPDMatrixLinSys* system = nullptr;
-  if (exp_initMatrix_v3(&system, 0, 0) != 0) {
-    BSTR text = exp_getLastError_v3(nullptr);
-    std::fprintf(stderr, "orvsolve: %s\n", text != nullptr ? text : "out of memory");
-    SysFreeString(text);
-    return 1;
-  }
-  std::printf("Linear system created; log written to %s\n", options.logFile.c_str());
-  exp_deleteMatrix_v3(&system);
-  return 0;
 }
