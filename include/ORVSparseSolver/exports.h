@@ -165,7 +165,8 @@ ORV_API int32_t ORV_CALL exp_getMaxDiag_v3(symRealSPDMatrixLinSys* obj, double* 
 /* exp_writeMatrix_v3: writes the stored lower triangle of A (whichMatrix 0) or B to fileName:
    the line "n nnz", then one line "i j value" per entry, column by column, rows ascending,
    1-based, value as "%0.17e". A file that cannot be opened gives -1 with the log line
-   "Could not open ijv file <name>" and no error text. */
+   "Could not open ijv file <name>" and no error text; a null fileName fails with "File name is
+   null". */
 ORV_API int32_t ORV_CALL exp_writeMatrix_v3(symRealSPDMatrixLinSys* obj, const char* fileName,
                                             int32_t whichMatrix);
 
@@ -177,10 +178,11 @@ ORV_API int32_t ORV_CALL exp_writeMatrix_v3(symRealSPDMatrixLinSys* obj, const c
    nothing and logs nothing; after an element edit only the checks and the numeric work run.
    orderingMethod: "metis_node" (also "" and null), "metis", "metis_edge", "amdv1_1", "tree",
    "random", "identity"; other names fail with "Optimal ordering calculation failed" after a log
-   line. Texts: "Matrix not assembled yet", "Pre-factor checks failed.\nMatrix is not SPD or ill
-   conditioned", "Numeric factorization failed" (structure kept), "Post-factor checks failed.
-   System is ill conditioned" (numeric values dropped), "T must be an integer between 1 and N"
-   (check 8 with more estimator columns than n; the factor is kept), "Out of memory". */
+   line. A NaN in A fails like a non-positive pivot. Texts: "Matrix not assembled yet", "Pre-factor
+   checks failed.\nMatrix is not SPD or ill conditioned", "Numeric factorization failed" (structure
+   kept), "Post-factor checks failed. System is ill conditioned" (numeric values dropped), "T must
+   be an integer between 1 and N" (check 8 with more estimator columns than n; the factor is kept),
+   "Out of memory". */
 ORV_API int32_t ORV_CALL exp_factor_v3(symRealSPDMatrixLinSys* obj, const char* orderingMethod);
 
 /* exp_solve_v3 (guarded): solves A X = RHS for every column, factorising first when needed. X and
@@ -188,6 +190,7 @@ ORV_API int32_t ORV_CALL exp_factor_v3(symRealSPDMatrixLinSys* obj, const char* 
    never changed. Checked in this order: "X not allocated", "RHS not allocated", "X and RHS
    dimensions not consistent", "X and/or RHS dimensions not equal to N", "X and RHS have different
    number of columns", "X and/or RHS length not equal to N", "X dimensions are not correct".
+   Descriptors with columns but null data fail with "X and/or RHS data not allocated".
    nrhs = 0 solves nothing and returns 0. With check 16 on, each column's relative residual is
    logged and failing columns are refined; if one still fails the result is -1 with "Post-factor
    checks failed. System is ill conditioned" and X holds the last refined solution. */
@@ -200,7 +203,8 @@ ORV_API int32_t ORV_CALL exp_solve_v3(symRealSPDMatrixLinSys* obj, SAFEARRAY** X
    part of the result. The search is capped at the number of diagonal entries of B stored and
    non-zero; count <= 0 finds 0. The first lambda <= 0 or >= 1e12 ends the list. A is factorised
    first when needed and stays factorised. Lanczos iteration serves when count <= 0.15 N, a dense
-   search otherwise or when the iteration converges to nothing. Texts: "Dimensions of eig are
+   search otherwise or when the iteration converges to nothing; the Lanczos start vector is the
+   same in every call, so results repeat bit for bit. Texts: "Dimensions of eig are
    incorrect", "Dimensions of eiv are incorrect", "Result pointer is null", "eig data not
    allocated", "eiv data not allocated", "Matrix B is not assembled", "Matrices A and B differ in
    size", the factorisation texts, "Matrix permutation failed", "Can't calculate eigensystem",
@@ -215,7 +219,8 @@ ORV_API int32_t ORV_CALL exp_eigenSystem_v3(symRealSPDMatrixLinSys* obj, int32_t
    <= 310 (off); 4 largest relative diagonal residual of L L' < 0.001 / n (off); 8 log10 of the
    norm-1 condition estimate <= 12, estimated with 2 columns (on); 16 every solution column's
    log10(|Ax-b|_1 / |b|_1) < -7.5 with up to 2 + 1 refinement passes (off). Other codes fail with
-   "Invalid check code" and touch nothing. Settings live as long as the object. */
+   "Invalid check code" and touch nothing; a null enable or value, or a null ivalue for codes 8
+   and 16, fails with "Check setting not allocated". Settings live as long as the object. */
 ORV_API int32_t ORV_CALL exp_checksSettings_v3(symRealSPDMatrixLinSys* obj, int32_t* enable,
                                                double* value, int32_t* ivalue, int32_t code);
 

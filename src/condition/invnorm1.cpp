@@ -5,9 +5,11 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <new>
 #include <optional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -189,6 +191,7 @@ struct Workspace {
   std::vector<std::pair<double, int32_t>> columnNorms;
   std::vector<std::pair<double, int32_t>> rowMaxima;
   std::vector<double> z;
+  std::string line;  // one iteration's log line
 
   Workspace(int32_t n, int32_t t)
       : x(static_cast<size_t>(n) * static_cast<size_t>(t)),
@@ -202,6 +205,7 @@ struct Workspace {
         z(static_cast<size_t>(n)) {
     // indHist gains at most t rows per iteration, over at most five iterations.
     indHist.reserve(static_cast<size_t>(t) * 5);
+    line.reserve(static_cast<size_t>(t) * 32 + 16);
   }
 };
 
@@ -229,11 +233,17 @@ double iterate(int32_t n, int32_t t, const InverseSolve& solve, Workspace& ws) {
     sortDecreasing(ws.columnNorms);
     est = ws.columnNorms[0].first;
     if (est > estOld || it == 2) estJ = ws.ind[ws.columnNorms[0].second];
-    taucs_printf("%d: ", it);
+    // One write per line: the sink is shared, and a line written in pieces could be split by
+    // another thread's output.
+    char piece[64];
+    std::snprintf(piece, sizeof piece, "%d: ", it);
+    ws.line.assign(piece);
     for (int32_t p = 0; p < t; ++p) {
-      taucs_printf(" (%2d, %6.2e)", ws.ind[ws.columnNorms[p].second], ws.columnNorms[p].first);
+      std::snprintf(piece, sizeof piece, " (%2d, %6.2e)", ws.ind[ws.columnNorms[p].second],
+                    ws.columnNorms[p].first);
+      ws.line.append(piece);
     }
-    taucs_printf("\n");
+    taucs_printf("%s\n", ws.line.c_str());
     if (it >= 2 && est <= estOld) {
       est = estOld;
       taucs_printf("Terminate: estimate not increased\n");

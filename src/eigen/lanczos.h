@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "eigen/lanczos_control.h"
+#include "eigen/lapack.h"
 
 namespace orv {
 
@@ -29,8 +30,8 @@ concept SymmetricOperator = requires(Op& op, const double* x, double* y) {
 // eigenvectors, by ARPACK in regular mode (mode 1, standard problem, exact shifts).
 //
 // Defaults, chosen by 0 for ncv, tol and maxit: ncv = min(2 nev + 1, n) Lanczos vectors, a
-// convergence tolerance of machine precision, at most 100 nev restarts. ARPACK makes its own
-// random starting vector.
+// convergence tolerance of machine precision, at most 100 nev restarts. The random starting
+// vector is the same in every run, so the same operator gives the same result bit for bit.
 //
 // Both requests return the number of converged eigenvalues nconv (0 to nev): values 0 .. nconv-1
 // and the matching vector columns are written, in ARPACK's order, the rest of values is left as
@@ -75,11 +76,19 @@ class Lanczos {
     iparam[2] = maxit_ > 0 ? maxit_ : 100 * nev;
     iparam[6] = 1;  // regular mode: OP = S, no second matrix
 
+    // ARPACK draws its own starting vector from a seed that it keeps from one run to the next, so
+    // a result would depend on the runs the process made before (for a repeated eigenvalue, even
+    // the eigenvectors it gives). Every run starts instead from the vector ARPACK draws in a
+    // process's first run: uniform on (-1, 1) from the seed 1, 3, 5, 7.
+    int seed[4] = {1, 3, 5, 7};
+    const int uniform = 2;
+    dlarnv_(&uniform, seed, &n, resid.data());
+
     a_int nconv = 0;
     {
       std::lock_guard<std::mutex> lock(arpackMutex());
       a_int ido = 0;
-      a_int info = 0;  // ARPACK draws the starting vector
+      a_int info = 1;  // resid holds the starting vector
       for (;;) {
         arpack::saupd(ido, arpack::bmat::identity, n, which_, nev, tol_, resid.data(), ncv,
                       v.data(), n, iparam, ipntr, workd.data(), workl.data(), lworkl, info);

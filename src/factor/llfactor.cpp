@@ -69,6 +69,18 @@ struct SparseView {
   }
 };
 
+// The first column of L whose diagonal entry is NaN, or -1.
+int64_t firstNaNDiagonal(const SupernodalView& f) {
+  for (int64_t k = 0; k < f.nsuper; ++k) {
+    const int64_t ld = f.pi[k + 1] - f.pi[k];
+    const double* values = f.x + f.px[k];
+    for (int64_t j = 0; j < f.super[k + 1] - f.super[k]; ++j) {
+      if (std::isnan(values[j * ld + j])) return f.super[k] + j;
+    }
+  }
+  return -1;
+}
+
 }  // namespace
 
 struct llFactor::Cholmod {
@@ -164,8 +176,15 @@ bool llFactor::numeric(const CcsRecord& pap) {
   const int cholmodStatus = cholmod_->common.status;
   // cholmod_l_factorize reports a non-positive pivot as a warning and returns TRUE, so the
   // status and L->minor decide, not its result.
-  const bool notPositiveDefinite =
+  bool notPositiveDefinite =
       cholmodStatus == CHOLMOD_NOT_POSDEF || (cholmodStatus >= CHOLMOD_OK && l->minor < l->n);
+  auto pivotColumn = static_cast<int64_t>(l->minor);
+  if (!notPositiveDefinite && cholmodStatus >= CHOLMOD_OK) {
+    // The dense kernels test a pivot with "<= 0", which a NaN passes: a NaN anywhere in the matrix
+    // reaches the diagonal of L and is caught here instead.
+    pivotColumn = firstNaNDiagonal(cholmod_->view());
+    notPositiveDefinite = pivotColumn >= 0;
+  }
   if (!notPositiveDefinite && cholmodStatus >= CHOLMOD_OK) {
     numericReady_ = true;
     status_ = FactorStatus::ok;
@@ -176,7 +195,7 @@ bool llFactor::numeric(const CcsRecord& pap) {
   if (notPositiveDefinite) {
     status_ = FactorStatus::notPositiveDefinite;
     taucs_printf("LL^T Factorization: Matrix is not positive definite.\n");
-    taucs_printf("Non-positive pivot in column %d\n", static_cast<int>(l->minor));
+    taucs_printf("Non-positive pivot in column %d\n", static_cast<int>(pivotColumn));
   } else {
     status_ = statusOf(cholmodStatus);
     taucs_printf("LL^T Factorization failed: %s\n", describe(status_));

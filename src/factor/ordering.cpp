@@ -4,6 +4,8 @@
 #include <metis.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <mutex>
 #include <new>
 #include <numeric>
 #include <random>
@@ -67,12 +69,46 @@ Graph buildGraph(const CcsRecord& a) {
   return g;
 }
 
+// METIS seeds and draws the C library's rand() in every call. Calls run one at a time, so that
+// two orderings on two threads do not draw from each other's sequence (and come out different
+// from the same orderings run one after the other), and with a state of their own, so that the
+// host's rand() sequence goes on as if no ordering had run.
+class MetisRandomState {
+ public:
+  MetisRandomState() : lock_(mutex()) {
+#if !defined(_WIN32)
+    static char state[256];
+    host_ = initstate(1u, state, sizeof state);
+#endif
+  }
+  ~MetisRandomState() {
+#if !defined(_WIN32)
+    setstate(host_);
+#endif
+  }
+  MetisRandomState(const MetisRandomState&) = delete;
+  MetisRandomState& operator=(const MetisRandomState&) = delete;
+
+ private:
+  static std::mutex& mutex() {
+    static std::mutex m;
+    return m;
+  }
+
+  std::lock_guard<std::mutex> lock_;
+  char* host_ = nullptr;
+};
+
 std::vector<int32_t> metisOrder(Graph& g) {
   std::vector<int32_t> perm(static_cast<size_t>(g.n));
   std::vector<int32_t> iperm(static_cast<size_t>(g.n));
   idx_t nvtxs = g.n;
-  const int status = METIS_NodeND(&nvtxs, g.xadj.data(), g.adj.data(), nullptr, nullptr,
-                                  perm.data(), iperm.data());
+  int status = METIS_OK;
+  {
+    const MetisRandomState random;
+    status = METIS_NodeND(&nvtxs, g.xadj.data(), g.adj.data(), nullptr, nullptr, perm.data(),
+                          iperm.data());
+  }
   if (status != METIS_OK) {
     taucs_printf("METIS_NodeND: failure with METIS code %d\n", status);
     return {};

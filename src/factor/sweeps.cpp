@@ -107,33 +107,7 @@ void backwardSweep(const SupernodalView& f, const double* y, double* x, double* 
   }
 }
 
-// OpenBLAS's own controls, when that is the BLAS linked in.
-extern "C" {
-int openblas_get_num_threads() __attribute__((weak));
-void openblas_set_num_threads(int threads) __attribute__((weak));
-}
-
 namespace {
-
-// While two threads each sweep half the columns, a BLAS that threads every call as well would
-// run four threads on two cores; its own thread count is lowered to one for that time and then
-// restored.
-class SingleThreadedBlas {
- public:
-  SingleThreadedBlas() {
-    if (openblas_get_num_threads == nullptr || openblas_set_num_threads == nullptr) return;
-    saved_ = openblas_get_num_threads();
-    if (saved_ > 1) openblas_set_num_threads(1);
-  }
-  ~SingleThreadedBlas() {
-    if (saved_ > 1) openblas_set_num_threads(saved_);
-  }
-  SingleThreadedBlas(const SingleThreadedBlas&) = delete;
-  SingleThreadedBlas& operator=(const SingleThreadedBlas&) = delete;
-
- private:
-  int saved_ = 0;
-};
 
 // Runs work(firstColumn, columns, scratch) over the block, split in two column halves on two
 // threads when the block is wide enough. Each half gets its own part of T.
@@ -141,8 +115,9 @@ template <class Work>
 void splitColumns(const SupernodalView& f, int nrhs, double* t, const Work& work) {
   const bool wide = nrhs >= kSplitColumns && f.valueCount * nrhs >= kSplitWork;
   if (wide && std::thread::hardware_concurrency() > 1) {
+    // The BLAS keeps its own thread count: it is a setting of the whole process, and changing it
+    // while another thread's BLAS call runs corrupts that call's result.
     const int half = nrhs / 2;
-    const SingleThreadedBlas blasThreads;
     try {
       std::thread helper([&] { work(0, half, t); });
       work(half, nrhs - half, t + f.maxUpdateRows * half);

@@ -3,7 +3,7 @@
 #include <sys/mman.h>
 
 #include <cstdint>
-#include <cstdlib>
+#include <new>
 #include <utility>
 
 namespace orv {
@@ -22,7 +22,8 @@ WorkBuffer::WorkBuffer(size_t count) {
     mapped_ = true;
     return;
   }
-  data_ = static_cast<double*>(std::malloc(bytes_ > 0 ? bytes_ : 1));
+  // Through operator new, so that a host's replacement of it sees these blocks too.
+  data_ = static_cast<double*>(::operator new(bytes_ > 0 ? bytes_ : 1, std::nothrow));
   if (data_ == nullptr) throw "Out of memory";
 }
 
@@ -46,7 +47,7 @@ void WorkBuffer::release() {
   if (mapped_) {
     munmap(data_, bytes_);
   } else {
-    std::free(data_);
+    ::operator delete(data_);
   }
   data_ = nullptr;
   bytes_ = 0;

@@ -1,7 +1,8 @@
 // Uninitialised blocks of doubles for the solves. Large blocks come straight from the kernel with
 // their pages populated at once: a block of a thousand right-hand sides is hundreds of megabytes,
 // and faulting it in page by page from two solving threads cost twice the solve itself. (Huge
-// pages were tried and are slower still: the kernel compacts memory to find them.)
+// pages were tried and are slower still: the kernel compacts memory to find them.) Smaller
+// blocks come from the global operator new (nothrow form).
 #pragma once
 
 #include <cstddef>

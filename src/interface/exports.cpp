@@ -6,6 +6,7 @@
 #include "log/log.h"
 
 #include <cstdint>
+#include <string>
 
 using orv::barrierFrame;
 using orv::guardedFrame;
@@ -87,18 +88,21 @@ ORV_API void ORV_CALL exp_deleteMatrix_v3(symRealSPDMatrixLinSys** handle) {
 ORV_API int32_t ORV_CALL exp_logDestination_v3(symRealSPDMatrixLinSys* obj, const char* fileName) {
   return barrierFrame(obj, [&] {
     if (fileName == nullptr) throw "Log file name is null";
-    return orv::setLogDestination(fileName, orv::versionBanner());
+    // The host's text is read before anything is allocated: a fault reading it leaks nothing.
+    const std::string name(fileName);
+    return orv::setLogDestination(name, orv::versionBanner());
   });
 }
 
 ORV_API BSTR ORV_CALL exp_getLastError_v3(symRealSPDMatrixLinSys* obj) {
-  // Allocation is the only thing that can fail here, and no exception may leave the library.
+  // Allocation is the only thing that can fail here, and no exception may leave the library. A
+  // text is emptied only once its copy exists, so with memory exhausted it can be fetched again.
   try {
-    std::string text;
-    if (obj != nullptr) text.swap(obj->lastError);
-    std::string pending = orv::takeProcessError();
-    if (obj == nullptr) text.swap(pending);
-    return orv::makeBstr(text);
+    if (obj == nullptr) return orv::takeProcessError();
+    BSTR text = orv::makeBstr(obj->lastError);
+    obj->lastError.clear();
+    orv::clearProcessError();
+    return text;
   } catch (...) {
     return nullptr;
   }

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <new>
 
 #include "interface/linsys.h"
 #include "platform/platform.h"
@@ -18,8 +19,9 @@
 namespace orv {
 
 // Records text as obj's last error (or, with no object, the process-wide text
-// "symRealSPDMatrixLinSys not allocated") and logs "ERROR: <text>".
-void reportError(symRealSPDMatrixLinSys* obj, const char* text);
+// "symRealSPDMatrixLinSys not allocated") and logs "ERROR: <text>". When memory is too short to
+// copy text, the object's text becomes "Out of memory".
+void reportError(symRealSPDMatrixLinSys* obj, const char* text) noexcept;
 
 // Restores the enclosing frame's fault target on every way out of a frame.
 class FaultScope {
@@ -36,7 +38,8 @@ class FaultScope {
 };
 
 // Frame E. obj is read when a failure is reported, so an export that creates the object
-// passes the variable that receives it.
+// passes the variable that receives it. Exhausted memory reads "Out of memory" whichever
+// allocation it was.
 template <class Body>
 int32_t barrierFrame(symRealSPDMatrixLinSys* const& obj, Body&& body) {
   FaultTarget target;
@@ -50,6 +53,8 @@ int32_t barrierFrame(symRealSPDMatrixLinSys* const& obj, Body&& body) {
     return body();
   } catch (const char* text) {
     reportError(obj, text);
+  } catch (const std::bad_alloc&) {
+    reportError(obj, "Out of memory");
   } catch (const std::exception& e) {
     reportError(obj, e.what());
   } catch (const SE_Exception& e) {

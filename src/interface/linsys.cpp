@@ -1,5 +1,6 @@
 #include "interface/linsys.h"
 
+#include <cstdio>
 #include <mutex>
 
 #include "log/log.h"
@@ -30,30 +31,32 @@ orv::ccsSymMatrix& symRealSPDMatrixLinSys::matrix(int32_t which) {
 namespace orv {
 namespace {
 
+// Fixed storage: recording a failure must not need memory, since running out of it is one of
+// the failures recorded. The one text stored here is "symRealSPDMatrixLinSys not allocated".
 struct ProcessError {
   std::mutex mutex;
-  std::string text;
+  char text[64] = "";
 };
 
-ProcessError& processError() {
-  static auto* instance = new ProcessError;  // outlives every object destroyed at exit
-  return *instance;
-}
+constinit ProcessError processError;
 
 }  // namespace
 
-std::string takeProcessError() {
-  ProcessError& e = processError();
-  std::lock_guard<std::mutex> lock(e.mutex);
-  std::string text;
-  text.swap(e.text);
-  return text;
+BSTR takeProcessError() {
+  std::lock_guard<std::mutex> lock(processError.mutex);
+  BSTR copy = makeBstr(processError.text);
+  processError.text[0] = '\0';
+  return copy;
+}
+
+void clearProcessError() {
+  std::lock_guard<std::mutex> lock(processError.mutex);
+  processError.text[0] = '\0';
 }
 
 void setProcessError(const char* text) {
-  ProcessError& e = processError();
-  std::lock_guard<std::mutex> lock(e.mutex);
-  e.text = text;
+  std::lock_guard<std::mutex> lock(processError.mutex);
+  std::snprintf(processError.text, sizeof processError.text, "%s", text);
 }
 
 symRealSPDMatrixLinSys& requireObject(symRealSPDMatrixLinSys* obj) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "factor/factor.h"
+#include "platform/platform.h"
 #include "sparse/sparse.h"
 
 struct symRealSPDMatrixLinSys {
@@ -26,8 +27,11 @@ struct symRealSPDMatrixLinSys {
 
 namespace orv {
 
-// The process-wide last-error text, used when a failing call had no object.
-std::string takeProcessError();
+// The process-wide last-error text, used when a failing call had no object. takeProcessError
+// returns it as a new BSTR and empties it; when memory is exhausted it throws std::bad_alloc and
+// the text stays. setProcessError keeps the first 63 bytes of text.
+BSTR takeProcessError();
+void clearProcessError();
 void setProcessError(const char* text);
 
 // The object a matrix export works on; a null one fails the export.

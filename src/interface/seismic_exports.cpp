@@ -23,9 +23,9 @@ int32_t createObject(void** handle, int32_t kind, int32_t numModes, const float*
 // The 128-bit kernels fault on a misaligned block and the 256-bit ones would not: checking
 // here gives the same -1 whichever the processor runs. in is read only when there are modes.
 int32_t combine(void* handle, const float* in, float* out) {
-  if (handle == nullptr || !aligned16(out)) return -1;
+  if (handle == nullptr || out == nullptr || !aligned16(out)) return -1;
   const auto* object = static_cast<const orv::MediaSismicaBase*>(handle);
-  if (object->numModes() > 0 && !aligned16(in)) return -1;
+  if (object->numModes() > 0 && (in == nullptr || !aligned16(in))) return -1;
   object->calc24(in, out);
   return 0;
 }

@@ -19,11 +19,12 @@ struct LogSink {
   std::FILE* logFile = nullptr;
 };
 
-LogSink& sink() {
-  // Never destroyed: exports may still log from other objects' destructors at process exit.
-  static auto* instance = new LogSink;
-  return *instance;
-}
+// Constant-initialised, so it exists before any export runs, logging never needs memory (an
+// error line may be written when memory is exhausted) and nothing is left to destroy at exit,
+// when exports may still log from other objects' destructors.
+constinit LogSink logSink;
+
+LogSink& sink() { return logSink; }
 
 int closeAndOpen(LogSink& s, const std::string& fileName) {
   s.logType = 0;

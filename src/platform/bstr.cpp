@@ -1,13 +1,14 @@
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "platform.h"
 
 // The byte count sits in the four bytes before the text and two NUL bytes follow it, as hosts
-// written against the Windows automation layout expect.
+// written against the Windows automation layout expect. The block comes from the global operator
+// new (nothrow form), like the library's other storage, so a host's replacement of it sees it.
 extern "C" ORV_API BSTR ORV_CALL SysAllocStringByteLen(const char* text, uint32_t len) {
-  auto* block = static_cast<char*>(std::malloc(sizeof(uint32_t) + static_cast<size_t>(len) + 2));
+  auto* block = static_cast<char*>(
+      ::operator new(sizeof(uint32_t) + static_cast<size_t>(len) + 2, std::nothrow));
   if (block == nullptr) return nullptr;
   std::memcpy(block, &len, sizeof len);
   char* bytes = block + sizeof(uint32_t);
@@ -17,7 +18,7 @@ extern "C" ORV_API BSTR ORV_CALL SysAllocStringByteLen(const char* text, uint32_
     std::memset(bytes, 0, len);
   }
   bytes[len] = '\0';
-  bytes[len + 1] = '\0';
+  bytes[static_cast<size_t>(len) + 1] = '\0';
   return bytes;
 }
 
@@ -29,7 +30,7 @@ extern "C" ORV_API uint32_t ORV_CALL SysStringByteLen(BSTR s) {
 }
 
 extern "C" ORV_API void ORV_CALL SysFreeString(BSTR s) {
-  if (s != nullptr) std::free(s - sizeof(uint32_t));
+  if (s != nullptr) ::operator delete(s - sizeof(uint32_t));
 }
 
 namespace orv {

@@ -1,7 +1,7 @@
 // Every allocation of an eigensystem call made to fail in turn: the call ends with "Out of memory"
 // (or the text of the step that failed), nothing leaks, and the next call on the same matrices
 // gives the right eigenpairs. Global operator new is replaced in this program only
-// (failing_new.cpp).
+// (tests/support/allocation_hooks.cpp).
 #include <gtest/gtest.h>
 
 #include <new>
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "failing_new.h"
+#include "allocation_hooks.h"
 #include "library_pair.h"
 
 namespace orv::test {
@@ -29,14 +29,16 @@ void sweep(int count, bool forceDense) {
   for (long long k = 0;; ++k) {
     const char* error = nullptr;
     int found = -1;
-    armAllocationFailure(k);
-    try {
-      found = eigenSystem(lib.A, lib.B, count, values.data(), vectors.data());
-    } catch (const char* text) {
-      error = text;
+    const int64_t liveBefore = liveAllocations();
+    {
+      const AllocationFailure failure(k);
+      try {
+        found = eigenSystem(lib.A, lib.B, count, values.data(), vectors.data());
+      } catch (const char* text) {
+        error = text;
+      }
     }
-    disarmAllocationFailure();
-    EXPECT_EQ(liveAllocations(), 0) << "allocation " << k;
+    EXPECT_EQ(liveAllocations(), liveBefore) << "allocation " << k;
     if (error == nullptr) {
       EXPECT_EQ(found, count);
       break;

@@ -124,5 +124,25 @@ TEST(Lanczos, RunsFromSeveralThreadsAtOnce) {
   }
 }
 
+// ARPACK keeps the seed of its starting vectors from one run to the next: a second run on the same
+// operator used to start elsewhere and end with other rounding errors and signs of the
+// eigenvectors (and, for a repeated eigenvalue, another basis of its eigenspace).
+TEST(Lanczos, ResultDependedOnTheRunsBeforeIt) {
+  DiagonalOperator op = shuffledOneToN(40, 7u);
+  const int n = op.rows();
+  const int nev = 3;
+  std::vector<std::vector<double>> values(3, std::vector<double>(nev));
+  std::vector<std::vector<double>> vectors(3, std::vector<double>(static_cast<size_t>(n) * nev));
+  for (int run = 0; run < 3; ++run) {
+    ASSERT_EQ(
+        Lanczos<DiagonalOperator>(nev, op).eigenValVectors(vectors[run].data(), values[run].data()),
+        nev);
+  }
+  for (int run = 1; run < 3; ++run) {
+    EXPECT_EQ(values[run], values[0]) << "run " << run;
+    EXPECT_EQ(vectors[run], vectors[0]) << "run " << run;
+  }
+}
+
 }  // namespace
 }  // namespace orv

@@ -4,9 +4,11 @@
 #include <metis.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <numeric>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "allocation_hooks.h"
 #include "factor/permute.h"
@@ -152,7 +154,8 @@ TEST(Ordering, UnavailableAndUnknownNamesLogTheirLineAndGiveNothing) {
 TEST(Ordering, AmdFailureLogsItsCodeAndGivesNothing) {
   const CcsRecord a = gridLaplacian(4, 4, 4, 0.0);
   test::LogCapture log;
-  const test::FailingSuiteSparseAllocator allocator(0);
+  const test::AllocationFailure allocator(0, test::AllocationFailure::Mode::once,
+                                          test::AllocationFailure::Scope::suiteSparse);
   EXPECT_TRUE(orderMatrix(a, "amdv1_1").empty());
   EXPECT_EQ(log.text(), "taucs_ccs_amdv1_1: failure with AMD code -1\n");
 }
@@ -250,6 +253,47 @@ TEST(Ordering, RandomIsARepeatablePermutationOtherThanTheIdentity) {
   EXPECT_TRUE(isPermutation(first, a.n));
   EXPECT_EQ(orderMatrix(a, "random"), first);
   EXPECT_NE(first, orderMatrix(a, "identity"));
+}
+
+// METIS seeds and draws the C library's rand() in every call: an ordering used to reseed the
+// host's sequence.
+TEST(Ordering, MetisReseededTheHostsRand) {
+  const CcsRecord a = gridLaplacian(6, 6, 3, 0.0);
+  std::srand(2024u);
+  std::vector<int> expected(4);
+  for (int& r : expected) r = std::rand();
+  std::srand(2024u);
+  std::vector<int> drawn(4);
+  drawn[0] = std::rand();
+  drawn[1] = std::rand();
+  for (const char* method : {"metis_node", "metis", "metis_edge", "tree"}) {
+    EXPECT_TRUE(isPermutation(orderMatrix(a, method), a.n)) << method;
+  }
+  drawn[2] = std::rand();
+  drawn[3] = std::rand();
+  EXPECT_EQ(drawn, expected);
+}
+
+// Orderings on several threads at once used to draw from one another's rand() sequence, and came
+// out different from the same orderings one after the other.
+TEST(Ordering, ConcurrentMetisOrderingsDifferedFromSequentialOnes) {
+  std::vector<CcsRecord> matrices;
+  for (int t = 0; t < 4; ++t) matrices.push_back(gridLaplacian(8 + t, 7, 3, 0.0));
+  std::vector<std::vector<int32_t>> alone;
+  for (const CcsRecord& a : matrices) alone.push_back(orderMatrix(a, "metis_node"));
+  for (int round = 0; round < 5; ++round) {
+    std::vector<std::vector<int32_t>> together(matrices.size());
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < matrices.size(); ++t) {
+      threads.emplace_back([&, t] {
+        for (int r = 0; r < 5; ++r) together[t] = orderMatrix(matrices[t], "metis_node");
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (size_t t = 0; t < matrices.size(); ++t) {
+      EXPECT_EQ(together[t], alone[t]) << "round " << round << ", matrix " << t;
+    }
+  }
 }
 
 }  // namespace
