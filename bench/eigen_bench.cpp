@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "eigen/eigen.h"
+#include "factor/cholmod_view.h"
 #include "models/models.h"
 
 namespace {
@@ -114,28 +115,6 @@ struct LibraryProblem {
   }
 };
 
-// CHOLMOD's view of a record: 64-bit copies of the indices, the values shared.
-struct CholmodView {
-  std::vector<SuiteSparse_long> p;
-  std::vector<SuiteSparse_long> i;
-  cholmod_sparse a{};
-
-  explicit CholmodView(const CcsRecord& r)
-      : p(r.colptr.begin(), r.colptr.end()), i(r.rowind.begin(), r.rowind.end()) {
-    a.nrow = a.ncol = static_cast<size_t>(r.n);
-    a.nzmax = i.size();
-    a.p = p.data();
-    a.i = i.data();
-    a.x = const_cast<double*>(r.values.data());
-    a.stype = -1;
-    a.itype = CHOLMOD_LONG;
-    a.xtype = CHOLMOD_REAL;
-    a.dtype = CHOLMOD_DOUBLE;
-    a.sorted = 1;
-    a.packed = 1;
-  }
-};
-
 cholmod_dense column(double* x, size_t n) {
   cholmod_dense d{};
   d.nrow = n;
@@ -164,8 +143,8 @@ class ShiftInvertBaseline {
 
   void factor() {
     if (factor_ != nullptr) cholmod_l_free_factor(&factor_, &common_);
-    factor_ = cholmod_l_analyze(&k_.a, &common_);
-    if (factor_ == nullptr || !cholmod_l_factorize(&k_.a, factor_, &common_) ||
+    factor_ = cholmod_l_analyze(&k_.matrix, &common_);
+    if (factor_ == nullptr || !cholmod_l_factorize(&k_.matrix, factor_, &common_) ||
         common_.status != CHOLMOD_OK) {
       throw std::runtime_error("CHOLMOD factorisation failed");
     }
@@ -173,7 +152,7 @@ class ShiftInvertBaseline {
 
   // The nev smallest eigenpairs, ascending; returns the number converged.
   int solve(int nev, std::vector<double>& lambda, std::vector<double>& x) {
-    const a_int n = static_cast<a_int>(k_.a.nrow);
+    const a_int n = static_cast<a_int>(k_.matrix.nrow);
     const a_int ncv = std::min<a_int>(2 * nev + 1, n);
     const a_int lworkl = ncv * (ncv + 8);
     const size_t un = static_cast<size_t>(n);
@@ -218,20 +197,20 @@ class ShiftInvertBaseline {
   void multiplyM(const double* in, double* out) {
     double one[2] = {1.0, 0.0};
     double zero[2] = {0.0, 0.0};
-    cholmod_dense xd = column(const_cast<double*>(in), m_.a.nrow);
-    cholmod_dense yd = column(out, m_.a.nrow);
-    cholmod_l_sdmult(&m_.a, 0, one, zero, &xd, &yd, &common_);
+    cholmod_dense xd = column(const_cast<double*>(in), m_.matrix.nrow);
+    cholmod_dense yd = column(out, m_.matrix.nrow);
+    cholmod_l_sdmult(&m_.matrix, 0, one, zero, &xd, &yd, &common_);
   }
 
   void solveK(double* in, double* out) {
-    cholmod_dense bd = column(in, k_.a.nrow);
+    cholmod_dense bd = column(in, k_.matrix.nrow);
     cholmod_dense* solution = cholmod_l_solve(CHOLMOD_A, factor_, &bd, &common_);
-    std::copy_n(static_cast<const double*>(solution->x), k_.a.nrow, out);
+    std::copy_n(static_cast<const double*>(solution->x), k_.matrix.nrow, out);
     cholmod_l_free_dense(&solution, &common_);
   }
 
-  CholmodView k_;
-  CholmodView m_;
+  orv::CholmodSparseView k_;
+  orv::CholmodSparseView m_;
   cholmod_common common_{};
   cholmod_factor* factor_ = nullptr;
 };

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "factor/cholmod_view.h"
 #include "factor/llfactor.h"
 #include "factor/ordering.h"
 #include "factor/permute.h"
@@ -70,27 +71,6 @@ double factorFlops(const cholmod_factor* l) {
   }
   return flops;
 }
-
-// CHOLMOD's view of a record (64-bit copies of the indices).
-struct CholmodMatrix {
-  std::vector<SuiteSparse_long> p, i;
-  std::vector<double> x;
-  cholmod_sparse a{};
-  explicit CholmodMatrix(const CcsRecord& r)
-      : p(r.colptr.begin(), r.colptr.end()), i(r.rowind.begin(), r.rowind.end()), x(r.values) {
-    a.nrow = a.ncol = static_cast<size_t>(r.n);
-    a.nzmax = i.size();
-    a.p = p.data();
-    a.i = i.data();
-    a.x = x.data();
-    a.stype = -1;
-    a.itype = CHOLMOD_LONG;
-    a.xtype = CHOLMOD_REAL;
-    a.dtype = CHOLMOD_DOUBLE;
-    a.sorted = 1;
-    a.packed = 1;
-  }
-};
 
 struct Common {
   cholmod_common c;
@@ -156,11 +136,11 @@ void BM_FactorOurs(benchmark::State& state) {
 void BM_FactorDirect(benchmark::State& state) {
   const CcsRecord& a = matrix(static_cast<int>(state.range(0)));
   state.SetLabel(kProblems[state.range(0)].name);
-  CholmodMatrix ca(a);
+  orv::CholmodSparseView ca(a);
   Common common;
   double flops = 0.0;
   for (auto _ : state) {
-    cholmod_factor* l = directFactor(a, &ca.a, &common.c);
+    cholmod_factor* l = directFactor(a, &ca.matrix, &common.c);
     if (common.c.status != CHOLMOD_OK) state.SkipWithError("factorisation failed");
     flops = factorFlops(l);
     cholmod_l_free_factor(&l, &common.c);

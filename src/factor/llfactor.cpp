@@ -9,6 +9,7 @@
 #include <new>
 #include <vector>
 
+#include "factor/cholmod_view.h"
 #include "log/log.h"
 #include "supernodal.h"
 
@@ -44,30 +45,6 @@ const char* describe(FactorStatus status) {
       return "internal error";
   }
 }
-
-// A CHOLMOD view of a record: 64-bit copies of the indices, the values shared. CHOLMOD only reads
-// the matrix.
-struct SparseView {
-  std::vector<SuiteSparse_long> colptr;
-  std::vector<SuiteSparse_long> rowind;
-  cholmod_sparse matrix{};
-
-  explicit SparseView(const CcsRecord& a)
-      : colptr(a.colptr.begin(), a.colptr.end()), rowind(a.rowind.begin(), a.rowind.end()) {
-    matrix.nrow = static_cast<size_t>(a.n);
-    matrix.ncol = static_cast<size_t>(a.n);
-    matrix.nzmax = rowind.size();
-    matrix.p = colptr.data();
-    matrix.i = rowind.data();
-    matrix.x = const_cast<double*>(a.values.data());
-    matrix.stype = -1;
-    matrix.itype = CHOLMOD_LONG;
-    matrix.xtype = CHOLMOD_REAL;
-    matrix.dtype = CHOLMOD_DOUBLE;
-    matrix.sorted = 1;
-    matrix.packed = 1;
-  }
-};
 
 // The first column of L whose diagonal entry is NaN, or -1.
 int64_t firstNaNDiagonal(const SupernodalView& f) {
@@ -137,7 +114,7 @@ bool llFactor::symbolic(const CcsRecord& pap) {
   const double wall = wallSeconds();
   const double cpu = cpuSeconds();
   try {
-    SparseView a(pap);
+    CholmodSparseView a(pap);
     cholmod_->factor = cholmod_l_analyze(&a.matrix, &cholmod_->common);
   } catch (const std::bad_alloc&) {
     cholmod_->common.status = CHOLMOD_OUT_OF_MEMORY;
@@ -168,7 +145,7 @@ bool llFactor::numeric(const CcsRecord& pap) {
   const double cpu = cpuSeconds();
   cholmod_factor* l = cholmod_->factor;
   try {
-    SparseView a(pap);
+    CholmodSparseView a(pap);
     cholmod_l_factorize(&a.matrix, l, &cholmod_->common);
   } catch (const std::bad_alloc&) {
     cholmod_->common.status = CHOLMOD_OUT_OF_MEMORY;
