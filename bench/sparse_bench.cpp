@@ -16,8 +16,8 @@ namespace {
 using orv::bench::LibrarySystem;
 using orv::models::Triplet;
 
-// About 10.6 million stiffness records: a 32 x 32 x 32 brick of 8-node elements.
-constexpr int kEquations = 100'000;
+// About 10.5 million stiffness records: a 33 x 33 x 33 brick of 8-node elements.
+constexpr int kEquations = 110'000;
 
 struct Problem {
   int n;
