@@ -178,18 +178,24 @@ std::vector<double> randomBlock(size_t count) {
   return b;
 }
 
+// CHOLMOD's view of an n x nrhs block, which it only reads.
+cholmod_dense denseView(const std::vector<double>& b, size_t n, int nrhs) {
+  cholmod_dense d{};
+  d.nrow = n;
+  d.ncol = static_cast<size_t>(nrhs);
+  d.nzmax = b.size();
+  d.d = n;
+  d.x = const_cast<double*>(b.data());
+  d.xtype = CHOLMOD_REAL;
+  d.dtype = CHOLMOD_DOUBLE;
+  return d;
+}
+
 // x from CHOLMOD's own supernodal solve on the same factor.
 std::vector<double> cholmodSolve(SolveSetup& s, const std::vector<double>& b, int nrhs,
                                  Common& common) {
   const size_t n = static_cast<size_t>(s.pap.n);
-  cholmod_dense bd{};
-  bd.nrow = n;
-  bd.ncol = static_cast<size_t>(nrhs);
-  bd.nzmax = b.size();
-  bd.d = n;
-  bd.x = const_cast<double*>(b.data());
-  bd.xtype = CHOLMOD_REAL;
-  bd.dtype = CHOLMOD_DOUBLE;
+  cholmod_dense bd = denseView(b, n, nrhs);
   cholmod_dense* x = nullptr;
   cholmod_dense* y = nullptr;
   cholmod_dense* e = nullptr;
@@ -235,14 +241,7 @@ void BM_SolveCholmod(benchmark::State& state) {
   const size_t n = static_cast<size_t>(s.pap.n);
   const std::vector<double> b = randomBlock(n * static_cast<size_t>(nrhs));
   Common common;
-  cholmod_dense bd{};
-  bd.nrow = n;
-  bd.ncol = static_cast<size_t>(nrhs);
-  bd.nzmax = b.size();
-  bd.d = n;
-  bd.x = const_cast<double*>(b.data());
-  bd.xtype = CHOLMOD_REAL;
-  bd.dtype = CHOLMOD_DOUBLE;
+  cholmod_dense bd = denseView(b, n, nrhs);
   cholmod_dense* x = nullptr;
   cholmod_dense* y = nullptr;
   cholmod_dense* e = nullptr;
