@@ -16,11 +16,13 @@ class LogCapture {
   LogCapture(const LogCapture&) = delete;
   LogCapture& operator=(const LogCapture&) = delete;
 
-  // Everything logged so far.
+  // Everything logged so far, and what was logged since the previous call of fresh().
   std::string text() const { return readFile(file_.path()); }
+  std::string fresh() { return tail_.fresh(); }
 
  private:
   ScratchFile file_{"captured.log"};
+  FileTail tail_{file_.path()};
 };
 
 }  // namespace orv::test

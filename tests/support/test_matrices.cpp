@@ -7,15 +7,7 @@
 #include <random>
 #include <stdexcept>
 
-#ifndef ORV_MATRICES_DIR
-#error "ORV_MATRICES_DIR must come from the build"
-#endif
-
 namespace orv::test {
-
-std::string matrixPath(const std::string& name) {
-  return std::string(ORV_MATRICES_DIR) + "/" + name;
-}
 
 CcsRecord readMatrixMarket(const std::string& path) {
   const models::SymmetricMatrix file = models::readSymmetric(path);

@@ -7,21 +7,9 @@
 #include <vector>
 
 #include "sparse/ccs_record.h"
-
-// Dense LAPACK entry points used by the oracles.
-extern "C" {
-void dpotrf_(const char* uplo, const int* n, double* a, const int* lda, int* info);
-void dpotrs_(const char* uplo, const int* n, const int* nrhs, const double* a, const int* lda,
-             double* b, const int* ldb, int* info);
-void dpotri_(const char* uplo, const int* n, double* a, const int* lda, int* info);
-void dposv_(const char* uplo, const int* n, const int* nrhs, double* a, const int* lda, double* b,
-            const int* ldb, int* info);
-}
+#include "test_support.h"
 
 namespace orv::test {
-
-// ORV_MATRICES_DIR + "/" + name.
-std::string matrixPath(const std::string& name);
 
 // Reads a coordinate real or integer symmetric Matrix Market file into the lower triangle
 // (duplicates summed, explicit zeros kept). Throws std::runtime_error on a malformed file.

@@ -6,6 +6,10 @@
 #include <fstream>
 #include <sstream>
 
+#ifndef ORV_MATRICES_DIR
+#error "ORV_MATRICES_DIR must come from the build"
+#endif
+
 namespace orv::test {
 
 ScratchFile::ScratchFile(const std::string& name) {
@@ -27,6 +31,13 @@ std::string readFile(const std::string& path) {
   return out.str();
 }
 
+std::string FileTail::fresh() {
+  const std::string all = readFile(path_);
+  std::string text = all.substr(std::min(seen_, all.size()));
+  seen_ = all.size();
+  return text;
+}
+
 int countOf(const std::string& text, const std::string& needle) {
   int count = 0;
   for (size_t at = text.find(needle); at != std::string::npos;
@@ -34,6 +45,10 @@ int countOf(const std::string& text, const std::string& needle) {
     ++count;
   }
   return count;
+}
+
+std::string matrixPath(const std::string& name) {
+  return std::string(ORV_MATRICES_DIR) + "/" + name;
 }
 
 }  // namespace orv::test

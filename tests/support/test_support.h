@@ -1,6 +1,8 @@
-// Helpers shared by the test programs: scratch files and reading back what was written.
+// Helpers shared by the test programs: scratch files, reading back what was written, and the
+// folder of real matrices.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace orv::test {
@@ -25,7 +27,21 @@ class ScratchFile {
 // The whole content of a file; empty when it cannot be read.
 std::string readFile(const std::string& path);
 
+// What a growing file (a log) gained since the previous call.
+class FileTail {
+ public:
+  explicit FileTail(std::string path) : path_(std::move(path)) {}
+  std::string fresh();
+
+ private:
+  std::string path_;
+  std::size_t seen_ = 0;
+};
+
 // Number of non-overlapping occurrences of needle in text.
 int countOf(const std::string& text, const std::string& needle);
+
+// ORV_MATRICES_DIR + "/" + name: a file of the real matrices folder.
+std::string matrixPath(const std::string& name);
 
 }  // namespace orv::test
