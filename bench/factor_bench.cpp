@@ -21,11 +21,11 @@
 #include <string>
 #include <vector>
 
+#include "bench_matrices.h"
 #include "factor/cholmod_view.h"
 #include "factor/llfactor.h"
 #include "factor/ordering.h"
 #include "factor/permute.h"
-#include "test_matrices.h"
 
 extern "C" void dgemm_(const char* transa, const char* transb, const int* m, const int* n,
                        const int* k, const double* alpha, const double* a, const int* lda,
@@ -42,11 +42,11 @@ struct Problem {
 };
 
 const Problem kProblems[] = {
-    {"solid20k", [] { return orv::test::solidGrid(18, 18, 18, 1u); }},
-    {"solid100k", [] { return orv::test::solidGrid(31, 31, 31, 1u); }},
-    {"bcsstk18", [] { return orv::test::readMatrixMarket(orv::test::matrixPath("bcsstk18.mtx")); }},
-    {"bcsstk25", [] { return orv::test::readMatrixMarket(orv::test::matrixPath("bcsstk25.mtx")); }},
-    {"s3rmt3m3", [] { return orv::test::readMatrixMarket(orv::test::matrixPath("s3rmt3m3.mtx")); }},
+    {"solid20k", [] { return orv::bench::solidGrid(18, 18, 18, 1u); }},
+    {"solid100k", [] { return orv::bench::solidGrid(31, 31, 31, 1u); }},
+    {"bcsstk18", [] { return orv::bench::readMatrix("bcsstk18.mtx"); }},
+    {"bcsstk25", [] { return orv::bench::readMatrix("bcsstk25.mtx"); }},
+    {"s3rmt3m3", [] { return orv::bench::readMatrix("s3rmt3m3.mtx"); }},
 };
 
 const CcsRecord& matrix(int index) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <random>
 #include <stdexcept>
 
 #include "models/matrix_market.h"
@@ -41,8 +42,8 @@ std::vector<double> sygvd(std::vector<double>& a, std::vector<double>& b, int n,
   int iworkSize = 0;
   int query = -1;
   int info = 0;
-  dsygvd_(&itype, job, "L", &n, a.data(), &n, b.data(), &n, w.data(), &workSize, &query,
-          &iworkSize, &query, &info, 1, 1);
+  dsygvd_(&itype, job, "L", &n, a.data(), &n, b.data(), &n, w.data(), &workSize, &query, &iworkSize,
+          &query, &info, 1, 1);
   int lwork = static_cast<int>(workSize);
   int liwork = iworkSize;
   std::vector<double> work(static_cast<std::size_t>(lwork));
@@ -91,6 +92,43 @@ double secondDifferenceEigenvalue(int k, int n) {
 Lower diagonal(const std::vector<double>& d) {
   Lower a{static_cast<int>(d.size()), {}};
   for (int i = 0; i < a.n; ++i) a.entries.push_back({i, i, d[static_cast<std::size_t>(i)]});
+  return a;
+}
+
+Lower gridLaplacian(int nx, int ny, int nz, double shift) {
+  Lower a{nx * ny * nz, {}};
+  const auto index = [&](int x, int y, int z) { return x + nx * (y + ny * z); };
+  for (int z = 0; z < nz; ++z) {
+    for (int y = 0; y < ny; ++y) {
+      for (int x = 0; x < nx; ++x) {
+        const int v = index(x, y, z);
+        a.entries.push_back({v, v, 6.0 + shift});
+        if (x + 1 < nx) a.entries.push_back({index(x + 1, y, z), v, -1.0});
+        if (y + 1 < ny) a.entries.push_back({index(x, y + 1, z), v, -1.0});
+        if (z + 1 < nz) a.entries.push_back({index(x, y, z + 1), v, -1.0});
+      }
+    }
+  }
+  return a;
+}
+
+Lower randomSpd(int n, int degree, double margin, unsigned seed) {
+  std::mt19937 generator(seed);
+  std::uniform_real_distribution<double> uniform(-1.0, 1.0);
+  std::uniform_int_distribution<int> row(0, n - 1);
+  Lower a{n, {}};
+  std::vector<double> rowSum(static_cast<std::size_t>(n), 0.0);
+  for (int j = 0; j < n; ++j) {
+    for (int k = 0; k < degree; ++k) {
+      const int i = row(generator);
+      if (i == j) continue;
+      const double v = uniform(generator);
+      a.entries.push_back({std::max(i, j), std::min(i, j), v});
+      rowSum[i] += std::fabs(v);
+      rowSum[j] += std::fabs(v);
+    }
+  }
+  for (int j = 0; j < n; ++j) a.entries.push_back({j, j, rowSum[j] * (1.0 + margin) + margin});
   return a;
 }
 

@@ -36,6 +36,11 @@ Pair modelPair(const models::Model& model);
 Lower secondDifference(int n);
 double secondDifferenceEigenvalue(int k, int n);
 Lower diagonal(const std::vector<double>& d);
+// 7-point Laplacian of an nx × ny × nz grid plus shift on the diagonal.
+Lower gridLaplacian(int nx, int ny, int nz, double shift);
+// Random sparse SPD matrix: about `degree` random off-diagonal entries per column in [-1, 1], the
+// diagonal the absolute row sum times (1 + margin) plus margin.
+Lower randomSpd(int n, int degree, double margin, unsigned seed);
 
 // The full symmetric matrix, column-major n x n (records above the diagonal read as their pair).
 std::vector<double> dense(const Lower& a);
