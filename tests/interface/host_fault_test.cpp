@@ -24,7 +24,6 @@ TEST(HostFaults, FaultOutsideTheLibraryReachesTheHostsOwnHandler) {
   // exp_logDestination_v3, with the object pointer passed as an opaque one.
   auto logDestination =
       reinterpret_cast<int (*)(void*, const char*)>(dlsym(library, "exp_logDestination_v3"));
-  ASSERT_NE(logDestination, nullptr);
 
   // Inside the library the fault is the library's: -1, and the host's handler stays unused.
   EXPECT_EQ(logDestination(nullptr, reinterpret_cast<const char*>(16)), -1);
