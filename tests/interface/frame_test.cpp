@@ -1,143 +1,116 @@
-// The call frame: last-error texts, the exception barrier and hardware faults.
+// What a host sees of the library: its dynamic symbols, the last-error texts, hardware faults
+// turned into -1, the floating-point guard, and the log of the matrices' lives.
+#include <fenv.h>
 #include <gtest/gtest.h>
 
-#include "export_helpers.h"
-#include "test_support.h"
+#include <cmath>
+#include <cstdio>
+#include <iterator>
+#include <set>
+#include <sstream>
+
+#include "host.h"
 
 namespace {
 
 using orv::test::lastError;
-using orv::test::readFile;
-using orv::test::ScratchFile;
-using orv::test::SystemHandle;
 
+const std::string kBanner = "Version 3, 0, 0, 0 - RELEASE\n";
+const std::string kSizeError = "Cannot initialise B with different size than A";
 // An address no mapping covers: reading a file name there is an access violation.
 const char* const kUnmapped = reinterpret_cast<const char*>(16);
 
-class LastError : public ::testing::Test {
- protected:
-  void SetUp() override {
-    lastError(nullptr);  // start with no pending process-wide text
-    ASSERT_EQ(exp_initMatrix_v3(system.address(), 3, 0), 0);
-  }
-  SystemHandle system;
-};
-
-TEST_F(LastError, NoErrorGivesAnEmptyStringNotANullOne) {
-  BSTR text = exp_getLastError_v3(system.get());
-  ASSERT_NE(text, nullptr);
-  EXPECT_EQ(SysStringByteLen(text), 0u);
-  SysFreeString(text);
-  text = exp_getLastError_v3(nullptr);
-  ASSERT_NE(text, nullptr);
-  EXPECT_EQ(SysStringByteLen(text), 0u);
-  SysFreeString(text);
+TEST(DynamicSymbols, AreExactlyTheExportsAndTheStringHelpers) {
+  std::istringstream names(
+      "exp_initMatrix_v3 exp_deleteMatrix_v3 exp_incrMatrixElem_v3 exp_setMatrixElem_v3 "
+      "exp_createCCS_v3 exp_factor_v3 exp_solve_v3 exp_eigenSystem_v3 exp_checksSettings_v3 "
+      "exp_getMaxDiag_v3 exp_multVector_v3 exp_writeMatrix_v3 exp_logDestination_v3 "
+      "exp_getLastError_v3 exp_LAPACK_DSPGVD_v3 exp_mediaSismica_init_v3 "
+      "exp_mediaSismica_calc24_v3 exp_mediaSismica_free_v3 "
+      "SysAllocStringByteLen SysStringByteLen SysFreeString");
+  const std::set<std::string> expected(std::istream_iterator<std::string>(names), {});
+  // The toolchain's nm lists the defined global and weak names of the dynamic symbol table.
+  FILE* nm = popen(ORV_NM " -D -g -P --defined-only " ORV_LIBRARY_FILE, "r");
+  ASSERT_NE(nm, nullptr);
+  std::set<std::string> exported;
+  char name[256];
+  while (std::fscanf(nm, "%255s %*[^\n]", name) == 1) exported.insert(name);
+  EXPECT_EQ(pclose(nm), 0);
+  EXPECT_EQ(exported, expected);
 }
 
-TEST_F(LastError, SecondFetchIsEmpty) {
-  EXPECT_EQ(exp_initMatrix_v3(system.address(), 4, 1), -1);
-  EXPECT_EQ(lastError(system.get()), "Cannot initialise B with different size than A");
-  EXPECT_EQ(lastError(system.get()), "");
-}
-
-TEST_F(LastError, FailureWithoutAnObjectSetsTheProcessWideText) {
+TEST(LastError, IsFetchedOnceAndTheObjectsFetchDiscardsTheProcessWideText) {
+  orv::test::SystemHandle system;
+  EXPECT_EQ(exp_initMatrix_v3(system.address(), 5, 1), -1);  // reported on the object it created
+  EXPECT_EQ(exp_initMatrix_v3(system.address(), 5, 0), 0);   // a success keeps the text
+  EXPECT_EQ(lastError(system.get()), kSizeError);
+  EXPECT_EQ(lastError(system.get()), "");  // empty, not null
   EXPECT_EQ(exp_initMatrix_v3(nullptr, 3, 0), -1);
   EXPECT_EQ(lastError(nullptr), "symRealSPDMatrixLinSys not allocated");
   EXPECT_EQ(lastError(nullptr), "");
-}
-
-TEST_F(LastError, ObjectTextWinsAndDiscardsTheProcessWideText) {
   EXPECT_EQ(exp_initMatrix_v3(nullptr, 3, 0), -1);
-  EXPECT_EQ(exp_initMatrix_v3(system.address(), 5, 1), -1);
-  EXPECT_EQ(lastError(system.get()), "Cannot initialise B with different size than A");
+  EXPECT_EQ(exp_initMatrix_v3(system.address(), 4, 1), -1);
+  EXPECT_EQ(lastError(system.get()), kSizeError);
   EXPECT_EQ(lastError(nullptr), "");
 }
 
-TEST_F(LastError, ObjectWithoutErrorStillDiscardsTheProcessWideText) {
-  EXPECT_EQ(exp_initMatrix_v3(nullptr, 3, 0), -1);
-  EXPECT_EQ(lastError(system.get()), "");
-  EXPECT_EQ(lastError(nullptr), "");
-}
-
-TEST_F(LastError, SuccessfulCallsKeepAnOldError) {
-  EXPECT_EQ(exp_initMatrix_v3(system.address(), 5, 1), -1);
-  EXPECT_EQ(exp_initMatrix_v3(system.address(), 3, 1), 0);
-  EXPECT_EQ(lastError(system.get()), "Cannot initialise B with different size than A");
-}
-
-TEST_F(LastError, FailureIsLoggedAsAnErrorLine) {
-  ScratchFile log("run.log");
-  ASSERT_EQ(exp_logDestination_v3(system.get(), log.c_str()), 0);
-  EXPECT_EQ(exp_initMatrix_v3(system.address(), 5, 1), -1);
-  exp_logDestination_v3(nullptr, "");
-  EXPECT_EQ(readFile(log.path()),
-            "Version 3, 0, 0, 0 - RELEASE\n"
-            "ERROR: Cannot initialise B with different size than A\n\n");
-}
-
-TEST(HardwareFault, AccessViolationInAFramedExportIsReportedAndTheLibraryStaysUsable) {
-  SystemHandle system;
-  ASSERT_EQ(exp_initMatrix_v3(system.address(), 3, 0), 0);
-  EXPECT_EQ(exp_logDestination_v3(system.get(), kUnmapped), -1);
-  EXPECT_EQ(lastError(system.get()), "CException n. C0000005");
-
-  ScratchFile log("after-fault.log");
-  EXPECT_EQ(exp_logDestination_v3(system.get(), log.c_str()), 0);
-  EXPECT_EQ(exp_initMatrix_v3(system.address(), 3, 1), 0);
-  exp_logDestination_v3(nullptr, "");
-  EXPECT_EQ(readFile(log.path()),
-            "Version 3, 0, 0, 0 - RELEASE\n"
-            "B: Matrix initialised to 3 degree of freedom\n"
-            "B: Matrix assembly started\n");
-}
-
-TEST(HardwareFault, FaultWithoutAnObjectGoesToTheProcessWideText) {
+TEST(HardwareFault, IsReportedAsTheExceptionCodeEveryTimeAndTheLibraryStaysUsable) {
+  orv::test::SystemHandle system;
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_EQ(exp_initMatrix_v3(system.address(), 3, 0), 0);
+    EXPECT_EQ(exp_logDestination_v3(system.get(), kUnmapped), -1);
+    BSTR text = exp_getLastError_v3(system.get());
+    const uint32_t length = reinterpret_cast<const uint32_t*>(text)[-1];  // what hosts read
+    EXPECT_EQ(std::string(text, length + 2), std::string("CException n. C0000005\0\0", 24));
+    SysFreeString(text);
+  }
   EXPECT_EQ(exp_logDestination_v3(nullptr, kUnmapped), -1);
   EXPECT_EQ(lastError(nullptr), "symRealSPDMatrixLinSys not allocated");
 }
 
-TEST(HardwareFault, RepeatedFaultsAreEachRecovered) {
-  SystemHandle system;
-  ASSERT_EQ(exp_initMatrix_v3(system.address(), 2, 0), 0);
-  for (int k = 0; k < 3; ++k) {
-    EXPECT_EQ(exp_logDestination_v3(system.get(), kUnmapped), -1);
-    EXPECT_EQ(lastError(system.get()), "CException n. C0000005");
-  }
+using FpuGuard = orv::test::LoggedSystem;
+
+TEST_F(FpuGuard, TrappingOverflowInsideReturnsAndTheCallersTrapsComeBackWithNoFlagPending) {
+  assemble(1, {{0, 0, 4.0}});
+  const double x = 1e308;
+  double y = 0.0;
+  feclearexcept(FE_ALL_EXCEPT);
+  ASSERT_EQ(feenableexcept(FE_OVERFLOW | FE_DIVBYZERO), 0);
+  EXPECT_EQ(exp_multVector_v3(system.get(), &x, &y, 0), 0);
+  const int traps = fegetexcept();
+  const int pending = fetestexcept(FE_ALL_EXCEPT);
+  fedisableexcept(FE_ALL_EXCEPT);
+  EXPECT_TRUE(std::isinf(y));
+  EXPECT_EQ(traps, FE_OVERFLOW | FE_DIVBYZERO);
+  EXPECT_EQ(pending, 0);
 }
 
-TEST(LogDestination, OpenFailureReturnsMinusOneWithoutErrorText) {
-  SystemHandle system;
-  ASSERT_EQ(exp_initMatrix_v3(system.address(), 2, 0), 0);
-  ScratchFile log("x.log");
-  const std::string bad = log.folder() + "/no/such/folder.log";
-  ::testing::internal::CaptureStderr();
-  EXPECT_EQ(exp_logDestination_v3(system.get(), bad.c_str()), -1);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-            "could not open log file " + bad + ", exiting\n");
-  EXPECT_EQ(lastError(system.get()), "");
+std::string initialised(char tag, int n) {
+  return std::string(1, tag) + ": Matrix initialised to " + std::to_string(n) +
+         " degree of freedom\n" + tag + ": Matrix assembly started\n";
 }
 
-TEST(LogDestination, EmptyNameTurnsLoggingOffAndReturnsZero) {
-  ScratchFile log("x.log");
-  ASSERT_EQ(exp_logDestination_v3(nullptr, log.c_str()), 0);
-  EXPECT_EQ(exp_logDestination_v3(nullptr, ""), 0);
-  SystemHandle system;
-  ASSERT_EQ(exp_initMatrix_v3(system.address(), 2, 0), 0);
-  EXPECT_EQ(readFile(log.path()), "Version 3, 0, 0, 0 - RELEASE\n");
-}
+using Lifecycle = orv::test::LoggedSystem;
 
-TEST(LogDestination, NamingTheSameFileTwiceKeepsOnlyWhatFollowsTheSecondCall) {
-  ScratchFile log("x.log");
-  SystemHandle system;
-  ASSERT_EQ(exp_logDestination_v3(nullptr, log.c_str()), 0);
+TEST_F(Lifecycle, LogTellsEachMatrixsLifeUntilDeleteEndsLogging) {
+  const std::string separator = std::string(71, '*') + "\n";
+  // Order, matrix (0 A, 1 B) and result: no phase for an empty order, A again releases B then A,
+  // B of another size fails and leaves the B there was.
+  const int calls[][3] = {{0, 0, 0}, {-4, 0, 0}, {3, 0, 0}, {3, 1, 0},
+                          {4, 0, 0}, {4, 1, 0},  {2, 1, -1}};
+  for (const auto& c : calls) EXPECT_EQ(exp_initMatrix_v3(system.address(), c[0], c[1]), c[2]);
+  EXPECT_EQ(newLog(), kBanner + separator + separator + separator + initialised('A', 3) +
+                          initialised('B', 3) + separator +
+                          "B: All memory released\nA: All memory released\n" + initialised('A', 4) +
+                          initialised('B', 4) + "ERROR: " + kSizeError + "\n\n");
+  ASSERT_EQ(exp_logDestination_v3(nullptr, ""), 0);
+  ASSERT_EQ(exp_initMatrix_v3(system.address(), 4, 1), 0);
+  EXPECT_EQ(newLog(), "");
+  ASSERT_EQ(exp_logDestination_v3(nullptr, log.c_str()), 0);  // truncates
+  exp_deleteMatrix_v3(system.address());
   ASSERT_EQ(exp_initMatrix_v3(system.address(), 2, 0), 0);
-  ASSERT_EQ(exp_logDestination_v3(nullptr, log.c_str()), 0);
-  ASSERT_EQ(exp_initMatrix_v3(system.address(), 2, 1), 0);
-  exp_logDestination_v3(nullptr, "");
-  EXPECT_EQ(readFile(log.path()),
-            "Version 3, 0, 0, 0 - RELEASE\n"
-            "B: Matrix initialised to 2 degree of freedom\n"
-            "B: Matrix assembly started\n");
+  EXPECT_EQ(orv::test::readFile(log.path()),
+            kBanner + "A: All memory released\nB: All memory released\n");
 }
 
 }  // namespace
