@@ -1,0 +1,205 @@
+// The supernodal Cholesky factor, the orderings and the symmetric permutation, against dense
+// LAPACK, hand-worked cases and the exact log lines.
+#include <cholmod.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <numeric>
+
+#include "allocation_hooks.h"
+#include "factor/blas.h"
+#include "factor/llfactor.h"
+#include "factor/ordering.h"
+#include "factor/permute.h"
+#include "log_capture.h"
+#include "models/hex8.h"
+#include "record.h"
+
+namespace orv {
+namespace {
+
+using test::Lower;
+
+// L as a dense column-major n x n array, converted from the supernodal storage by CHOLMOD.
+std::vector<double> denseL(const llFactor& f) {
+  cholmod_common common;
+  cholmod_l_start(&common);
+  const auto* l = reinterpret_cast<const cholmod_factor*>(f.factor());
+  cholmod_factor* copy = cholmod_l_copy_factor(const_cast<cholmod_factor*>(l), &common);
+  cholmod_sparse* sparse = cholmod_l_factor_to_sparse(copy, &common);
+  cholmod_dense* dense = cholmod_l_sparse_to_dense(sparse, &common);
+  const auto* x = static_cast<const double*>(dense->x);
+  const std::vector<double> values(x, x + l->n * l->n);
+  cholmod_l_free_dense(&dense, &common);
+  cholmod_l_free_sparse(&sparse, &common);
+  cholmod_l_free_factor(&copy, &common);
+  cholmod_l_finish(&common);
+  return values;
+}
+
+// max |x - y| / max |y|.
+double relativeError(const double* x, const std::vector<double>& y) {
+  double difference = 0.0, size = 0.0;
+  for (size_t i = 0; i < y.size(); ++i) {
+    difference = std::max(difference, std::fabs(x[i] - y[i]));
+    size = std::max(size, std::fabs(y[i]));
+  }
+  return difference / size;
+}
+
+// Every other entry below the diagonal stored as its mirror image above it.
+Lower halfMirrored(Lower a) {
+  for (size_t k = 0; k < a.entries.size(); k += 2) std::swap(a.entries[k].row, a.entries[k].col);
+  return a;
+}
+
+// Every ordering name gives a permutation or logs why not. On the grid and on a tree, where nothing
+// cancels in L, the fill-reducing ones at least halve the natural order's fill and give a
+// postordered elimination tree (parent: the first row below the diagonal of L), in which the node
+// after j is its parent or a leaf. For every matrix L Lᵀ is P A Pᵀ, and a block of 40 columns (for
+// bcsstk14 split over two threads when the BLAS runs single-threaded) solves as dposv and as 40
+// single columns; the tolerance against dposv follows the conditioning.
+TEST(LlFactor, EveryOrderingFactorsThePermutedMatrixAndSolvesAsDenseLapack) {
+  const Lower grid = test::gridLaplacian(8, 8, 8, 0.0);
+  Lower star{50, {{0, 0, 50.0}}};  // a tree: the natural order eliminates its centre first
+  for (int i = 1; i < 50; ++i) star.entries.insert(star.entries.end(), {{i, i, 2.0}, {i, 0, -1.0}});
+  const struct {
+    Lower a;
+    std::string method;
+    double tolerance;
+    const char* line = "";  // logged instead of ordering
+  } rows[] = {
+      {grid, "identity", 1e-12},
+      {grid, "random", 1e-12},
+      {grid, "", 1e-12},
+      {grid, "metis_node", 1e-12},
+      {grid, "metis", 1e-12},
+      {grid, "metis_edge", 1e-12},
+      {grid, "amdv1_1", 1e-12},
+      {grid, "tree", 1e-12},
+      {star, "identity", 1e-12},
+      {star, "tree", 1e-12},
+      {halfMirrored(test::modelPair(models::BrickSolid()).k), "metis_node", 1e-9},
+      {test::readMatrix("bcsstk14.mtx"), "metis_node", 1e-4},
+      {grid, "mmd", 0.0, "taucs_ccs_amd: AMD routines not linked.\n"},
+      {grid, "amd", 0.0, "taucs_ccs_amd: AMD routines not linked.\n"},
+      {grid, "md", 0.0, "taucs_ccs_amd: AMD routines not linked.\n"},
+      {grid, "symamd", 0.0, "taucs_ccs_symamd: COLAMD routines not linked.\n"},
+      {grid, "colamd", 0.0, "taucs_ccs_colamd: COLAMD routines not linked.\n"},
+      {grid, "genmmd", 0.0, "taucs_ccs_genmmd: GENMMD routines not linked.\n"},
+      {grid, "METIS_NODE", 0.0, "taucs_ccs_order: invalid ordering requested (METIS_NODE)\n"}};
+  std::pair<int, size_t> natural;  // order and fill of the last matrix in its natural order
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << "n " << row.a.n << ", " << row.method);
+    const int n = row.a.n;
+    const auto size = static_cast<size_t>(n);
+    const CcsRecord a = test::toRecord(row.a);
+    test::LogCapture log;
+    const std::vector<int32_t> invPerm = orderMatrix(a, row.method);
+    EXPECT_EQ(log.text(), row.line);
+    EXPECT_EQ(invPerm.empty(), *row.line != '\0');
+    if (*row.line != '\0') continue;
+    std::vector<int32_t> identity(size);
+    std::iota(identity.begin(), identity.end(), 0);
+    ASSERT_TRUE(
+        std::is_permutation(invPerm.begin(), invPerm.end(), identity.begin(), identity.end()));
+    EXPECT_EQ(invPerm == identity, row.method == "identity");
+
+    llFactor factor;
+    ASSERT_TRUE(factor.numeric(permuteSymmetric(a, invPerm)));
+    Lower permuted{n, {}};  // P A Pᵀ: entry (invPerm[i], invPerm[j]) is A(i, j)
+    for (const models::Triplet& t : row.a.entries) {
+      permuted.entries.push_back({invPerm[size_t(t.row)], invPerm[size_t(t.col)], t.value});
+    }
+    const std::vector<double> l = denseL(factor), expected = test::dense(permuted);
+    std::vector<double> llt(l.size());
+    const double one = 1.0, zero = 0.0;
+    dgemm_("N", "T", &n, &n, &n, &one, l.data(), &n, l.data(), &n, &zero, llt.data(), &n);
+    EXPECT_LE(relativeError(llt.data(), expected), 1e-12);
+
+    std::vector<size_t> parent(size, size);
+    std::vector<bool> leaf(size + 1, true);
+    size_t fill = 0;
+    for (size_t j = 0; j < size; ++j) {
+      for (size_t i = size; i-- > j;) {
+        if (l[i + size * j] == 0.0) continue;
+        ++fill;
+        if (i > j) parent[j] = i;
+      }
+      leaf[parent[j]] = false;
+    }
+    bool postordered = true;
+    for (size_t j = 0; j + 1 < size; ++j) postordered &= parent[j] == j + 1 || leaf[j + 1];
+    if (row.method == "identity") natural = {n, fill};
+    const bool reduces = n == natural.first && row.method != "identity" && row.method != "random";
+    EXPECT_TRUE(!reduces || (postordered && fill < natural.second / 2));
+
+    std::vector<double> b(size * 40), work(b), x(b.size()), single(size);
+    for (size_t k = 0; k < b.size(); ++k) b[k] = work[k] = std::sin(1.0 + double(k));
+    ASSERT_TRUE(factor.solve(x.data(), work.data(), 40));
+    EXPECT_LE(relativeError(x.data(), test::solveSpd(expected, n, b)), row.tolerance);
+    for (size_t c = 0; c < 40; ++c) {
+      work.assign(b.begin() + static_cast<ptrdiff_t>(c * size), b.end());
+      ASSERT_TRUE(factor.solve(single.data(), work.data(), 1));
+      EXPECT_LE(relativeError(x.data() + c * size, single), 1e-13) << "column " << c;
+    }
+  }
+}
+
+// METIS seeds and draws the C library's rand() in every call: an ordering used to reseed the
+// host's sequence.
+TEST(Ordering, MetisReseededTheHostsRand) {
+  const CcsRecord a = test::toRecord(test::gridLaplacian(6, 6, 3, 0.0));
+  std::srand(2024u);
+  const int first = std::rand();
+  std::srand(2024u);
+  for (const char* method : {"metis_node", "tree"}) EXPECT_FALSE(orderMatrix(a, method).empty());
+  EXPECT_EQ(std::rand(), first);
+}
+
+// The dense kernels test a pivot with "<= 0", which NaN passes: a matrix holding a NaN used to be
+// factorised "successfully" into a factor full of NaN. A NaN below the diagonal reaches L's
+// diagonal two columns later. Like an indefinite matrix, it fails after the analysis, which the
+// next factorisation of the same pattern reuses.
+TEST(LlFactor, NaNInTheMatrixWasFactorisedAsPositiveDefinite) {
+  const std::pair<Lower, int> rows[] = {
+      {{3, {{0, 0, 4.0}, {1, 0, 1.0}, {1, 1, NAN}, {2, 1, 1.0}, {2, 2, 4.0}}}, 1},
+      {{3, {{0, 0, 4.0}, {1, 0, 1.0}, {1, 1, 4.0}, {2, 0, NAN}, {2, 2, 4.0}}}, 2},
+      {{2, {{0, 0, 1.0}, {1, 0, 2.0}, {1, 1, 1.0}}}, 1}};
+  for (const auto& [a, column] : rows) {
+    llFactor factor;
+    test::LogCapture log;
+    EXPECT_FALSE(factor.numeric(test::toRecord(a)));
+    const std::string failed = log.fresh();
+    EXPECT_EQ(
+        failed.substr(failed.find("\nLL")),
+        "\nLL^T Factorization: Matrix is not positive definite.\nNon-positive pivot in column " +
+            std::to_string(column) + "\n");
+    Lower edited = a;
+    for (models::Triplet& t : edited.entries) t.value = t.row == t.col ? 4.0 : 0.5;
+    EXPECT_TRUE(factor.numeric(test::toRecord(edited)));
+    EXPECT_EQ(log.fresh().rfind("Supernodal Multifrontal LL^T = ", 0), 0u);
+  }
+}
+
+// Every allocation inside the analysis and the factorisation fails in turn: each is out of memory,
+// and the same object factorises once memory is back.
+TEST(LlFactor, EveryAllocationFailureIsOutOfMemoryAndRecoverable) {
+  const CcsRecord a = test::toRecord(test::gridLaplacian(3, 3, 2, 0.0));
+  int64_t k = 0;
+  for (;; ++k) {
+    llFactor factor;
+    test::LogCapture log;
+    test::AllocationFailure failure(k);
+    if (factor.numeric(a)) break;
+    EXPECT_NE(log.text().find(" failed: out of memory\n"), std::string::npos) << k << log.text();
+    failure.stop();
+    EXPECT_TRUE(factor.numeric(a));
+  }
+  EXPECT_GT(k, 5);
+}
+
+}  // namespace
+}  // namespace orv
