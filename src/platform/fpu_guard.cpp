@@ -64,12 +64,9 @@ void writeMxcsr(uint32_t word) { __asm__ __volatile__("ldmxcsr %0" : : "m"(word)
 
 }  // namespace
 
-FpuGuard::FpuGuard(Mode mode) : savedX87_(readX87Control()), savedSse_(readMxcsr()) {
-  const bool allMasked =
-      (savedX87_ & kX87Masks) == kX87Masks && (savedSse_ & kSseMasks) == kSseMasks;
-  if (mode == Mode::report && allMasked) return;
+void FpuGuard::enter() {
   changed_ = true;
-  if (mode == Mode::report) {
+  if (report_) {
     // Flags raised inside are told apart from the caller's own pending ones.
     __asm__ __volatile__("fnclex");
     writeMxcsr((savedSse_ | kSseMasks) & ~kSseFlags);
@@ -79,16 +76,14 @@ FpuGuard::FpuGuard(Mode mode) : savedX87_(readX87Control()), savedSse_(readMxcsr
   if ((savedX87_ & kX87Masks) != kX87Masks) writeX87Control(savedX87_ | kX87Masks);
 }
 
-FpuGuard::~FpuGuard() {
-  if (!changed_ && !faulted_) return;
+void FpuGuard::leave() {
   __asm__ __volatile__("fnclex");
   if (readX87Control() != savedX87_) writeX87Control(savedX87_);
   const uint32_t wanted = savedSse_ & ~kSseFlags;
   if (readMxcsr() != wanted) writeMxcsr(wanted);
 }
 
-uint32_t FpuGuard::trappedCode() const {
-  if (!changed_) return 0;
+uint32_t FpuGuard::raisedCode() const {
   const uint32_t x87 = readX87Status() & ~savedX87_ & kX87Masks;
   const uint32_t sse = readMxcsr() & kSseFlags & ~(savedSse_ >> 7);
   return codeOf(x87 | sse);
@@ -97,22 +92,18 @@ uint32_t FpuGuard::trappedCode() const {
 #else
 
 // Elsewhere glibc's environment covers every unit there is.
-FpuGuard::FpuGuard(Mode mode) {
-  fegetenv(&savedEnvironment_);
-  if (mode == Mode::report && fegetexcept() == 0) return;
+void FpuGuard::enter() {
   changed_ = true;
   feholdexcept(&savedEnvironment_);
 }
 
-FpuGuard::~FpuGuard() {
-  if (!changed_ && !faulted_) return;
+void FpuGuard::leave() {
   feclearexcept(FE_ALL_EXCEPT);
   fesetenv(&savedEnvironment_);
   feclearexcept(FE_ALL_EXCEPT);
 }
 
-uint32_t FpuGuard::trappedCode() const {
-  if (!changed_) return 0;
+uint32_t FpuGuard::raisedCode() const {
   const int raised = fetestexcept(FE_ALL_EXCEPT);
   fenv_t current;
   fegetenv(&current);

@@ -30,25 +30,47 @@ BSTR makeBstr(const std::string& text);
 class FpuGuard {
  public:
   enum class Mode { mask, report };
-  explicit FpuGuard(Mode mode = Mode::mask);
-  ~FpuGuard();
+  // The common case, a report-mode guard whose caller enabled no trap, is two register reads.
+  explicit FpuGuard(Mode mode = Mode::mask) : report_(mode == Mode::report) {
+    save();
+    if (!report_ || trapsEnabled()) enter();
+  }
+  ~FpuGuard() {
+    if (changed_ || faulted_) leave();
+  }
   FpuGuard(const FpuGuard&) = delete;
   FpuGuard& operator=(const FpuGuard&) = delete;
 
-  // The Windows code of an exception raised inside whose trap the caller had enabled (invalid
-  // first, then divide by zero, overflow, underflow, denormal operand, inexact), or 0.
-  uint32_t trappedCode() const;
+  // In report mode, the Windows code of an exception raised inside whose trap the caller had
+  // enabled (invalid first, then divide by zero, overflow, underflow, denormal operand,
+  // inexact), or 0; always 0 in mask mode.
+  uint32_t trappedCode() const { return report_ && changed_ ? raisedCode() : 0; }
   // A fault was translated: on exit the pending flags are cleared and the state put back even
   // where nothing was changed on entry.
   void faulted() { faulted_ = true; }
 
  private:
+  void enter();
+  void leave();
+  uint32_t raisedCode() const;
+
 #if defined(__x86_64__) || defined(__i386__)
-  uint16_t savedX87_;
-  uint32_t savedSse_;
+  void save() {
+    __asm__ __volatile__("fnstcw %0" : "=m"(savedX87_));
+    __asm__ __volatile__("stmxcsr %0" : "=m"(savedSse_));
+  }
+  // A clear mask bit in either unit's six (x87 control word bits 0-5, MXCSR bits 7-12).
+  bool trapsEnabled() const { return (savedX87_ & 0x3F) != 0x3F || (savedSse_ & 0x1F80) != 0x1F80; }
+
+  uint16_t savedX87_ = 0;
+  uint32_t savedSse_ = 0;
 #else
+  void save() { fegetenv(&savedEnvironment_); }
+  bool trapsEnabled() const { return fegetexcept() != 0; }
+
   fenv_t savedEnvironment_;
 #endif
+  bool report_;
   bool changed_ = false;
   bool faulted_ = false;
 };

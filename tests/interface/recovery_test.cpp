@@ -82,6 +82,7 @@ TEST(FaultRecovery, TheCallersWholeFloatingPointStateSurvivesEveryKindOfFrame) {
   void* srss = nullptr;
   ASSERT_EQ(exp_mediaSismica_init_v3(&srss, 1, 1, nullptr, 0.05f), 0);
   double y[2];
+  double big[2] = {DBL_MAX, DBL_MAX};
   double w[1];
   double z[1];
   const double one = 1.0;
@@ -104,6 +105,8 @@ TEST(FaultRecovery, TheCallersWholeFloatingPointStateSurvivesEveryKindOfFrame) {
       {"frames E and F, access violation",
        [&] { return exp_multVector_v3(system.get(), trap.noAccess(), y, 0); }, -1,
        "CException n. C0000005"},
+      {"frames E and F, overflow masked",
+       [&] { return exp_multVector_v3(system.get(), big, y, 0); }, 0, ""},
       {"modal combination, access violation",
        [&] {
          return exp_mediaSismica_calc24_v3(srss, reinterpret_cast<float*>(trap.noAccess()), out);
