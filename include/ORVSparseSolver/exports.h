@@ -18,8 +18,13 @@
  *    or floating-point trap crosses this interface: a fault inside an export is reported as -1
  *    with the text "CException n. <code>" (Windows code in upper-case hexadecimal, for
  *    instance C0000005 for an access violation). The exports marked "guarded" mask all
- *    floating-point traps while they run, then clear the pending flags and restore exactly the
- *    caller's enabled traps.
+ *    floating-point traps while they run and clear the pending flags on return. In the others
+ *    an exception whose trap the caller enabled makes the export fail as the trap would have,
+ *    with the code of the exception (C0000091 for an overflow), once its work is done. After
+ *    every call, a failed one included, the caller's floating-point control state (masks,
+ *    rounding, precision, flush-to-zero, denormals-are-zero) is exactly what it was, no lock
+ *    is held and nothing is leaked: the arrays and texts the host passes are read (or probed)
+ *    before an export takes a lock or allocates, so that a bad pointer faults there.
  *  - Matrices are not shared between threads: one caller at a time per handle.
  *
  * Arrays of doubles that the host passes whole (exp_solve_v3, exp_eigenSystem_v3) come as a

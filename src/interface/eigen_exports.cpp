@@ -41,8 +41,33 @@ int32_t eigenSystem(symRealSPDMatrixLinSys& system, int32_t count, SAFEARRAY** e
   if (found == nullptr) throw "Result pointer is null";
   double* values = eigenvalueArray(eig, count);
   double* vectors = eigenvectorArray(eiv, count, system.A.n());
+  orv::probeWrite(found, sizeof *found);
+  if (count > 0) {
+    const auto columns = static_cast<size_t>(count);
+    if (values != nullptr) orv::probeWrite(values, sizeof(double) * columns);
+    if (vectors != nullptr) {
+      orv::probeWrite(vectors, sizeof(double) * columns * static_cast<size_t>(system.A.n()));
+    }
+  }
   *found = orv::eigenSystem(system.A, system.B, count, values, vectors);
   return 0;
+}
+
+// The arrays the dense packed solver will read and write, probed when it is going to use them
+// (n within the range its workspace allows, every array given).
+void probePacked(int32_t n, int32_t bpReady, const double* ap, const double* bpSource, double* bp,
+                 double* w, double* z) {
+  if (n <= 0 || n > 32766 || ap == nullptr || bp == nullptr || w == nullptr || z == nullptr ||
+      (bpReady == 0 && bpSource == nullptr)) {
+    return;
+  }
+  const auto order = static_cast<size_t>(n);
+  const size_t packed = sizeof(double) * order * (order + 1) / 2;
+  orv::probeRead(ap, packed);
+  if (bpReady == 0) orv::probeRead(bpSource, packed);
+  orv::probeWrite(bp, packed);
+  orv::probeWrite(w, sizeof(double) * order);
+  orv::probeWrite(z, sizeof(double) * order * order);
 }
 
 }  // namespace
@@ -57,9 +82,12 @@ ORV_API int32_t ORV_CALL exp_eigenSystem_v3(symRealSPDMatrixLinSys* obj, int32_t
 ORV_API int32_t ORV_CALL exp_LAPACK_DSPGVD_v3(int32_t n, int32_t bpReady, const double* ap,
                                               const double* bpSource, double* bp, double* w,
                                               double* z) {
-  orv::FpuGuard guard;
   return orv::silentFrame(
-      [&] { return orv::packedGeneralizedEigen(n, bpReady, ap, bpSource, bp, w, z); });
+      [&] {
+        probePacked(n, bpReady, ap, bpSource, bp, w, z);
+        return orv::packedGeneralizedEigen(n, bpReady, ap, bpSource, bp, w, z);
+      },
+      orv::FpuGuard::Mode::mask);
 }
 
 }  // extern "C"

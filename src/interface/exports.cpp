@@ -4,6 +4,7 @@
 #include "interface/frame.h"
 #include "interface/linsys.h"
 #include "log/log.h"
+#include "platform/platform.h"
 
 #include <cstdint>
 #include <string>
@@ -18,6 +19,8 @@ namespace {
 int32_t initMatrix(symRealSPDMatrixLinSys** handle, symRealSPDMatrixLinSys*& created, int32_t n,
                    int32_t which) {
   if (handle == nullptr) throw "Handle pointer is null";
+  orv::probeWrite(handle, sizeof *handle);
+  created = *handle;
   if (*handle == nullptr) {
     created = new symRealSPDMatrixLinSys;
     *handle = created;
@@ -65,6 +68,9 @@ int32_t solve(symRealSPDMatrixLinSys& system, SAFEARRAY** X, SAFEARRAY** RHS) {
   if (blocks.nrhs > 0 && (blocks.x == nullptr || blocks.rhs == nullptr)) {
     throw "X and/or RHS data not allocated";
   }
+  const size_t bytes = sizeof(double) * static_cast<size_t>(system.A.n()) * blocks.nrhs;
+  orv::probeRead(blocks.rhs, bytes);
+  orv::probeWrite(blocks.x, bytes);
   system.A.solve(blocks.x, blocks.rhs, blocks.nrhs);
   return 0;
 }
@@ -75,7 +81,7 @@ extern "C" {
 
 ORV_API int32_t ORV_CALL exp_initMatrix_v3(symRealSPDMatrixLinSys** handle, int32_t n,
                                            int32_t whichMatrix) {
-  symRealSPDMatrixLinSys* obj = handle != nullptr ? *handle : nullptr;
+  symRealSPDMatrixLinSys* obj = nullptr;
   return barrierFrame(obj, [&] { return initMatrix(handle, obj, n, whichMatrix); });
 }
 
@@ -88,9 +94,7 @@ ORV_API void ORV_CALL exp_deleteMatrix_v3(symRealSPDMatrixLinSys** handle) {
 ORV_API int32_t ORV_CALL exp_logDestination_v3(symRealSPDMatrixLinSys* obj, const char* fileName) {
   return barrierFrame(obj, [&] {
     if (fileName == nullptr) throw "Log file name is null";
-    // The host's text is read before anything is allocated: a fault reading it leaks nothing.
-    const std::string name(fileName);
-    return orv::setLogDestination(name, orv::versionBanner());
+    return orv::setLogDestination(orv::hostString(fileName), orv::versionBanner());
   });
 }
 
@@ -136,6 +140,9 @@ ORV_API int32_t ORV_CALL exp_multVector_v3(symRealSPDMatrixLinSys* obj, const do
   return guardedFrame(obj, [&] {
     const orv::ccsSymMatrix& m = requireObject(obj).matrix(whichMatrix);
     if (x == nullptr || y == nullptr) throw "Vector not allocated";
+    const size_t bytes = sizeof(double) * static_cast<size_t>(m.n() > 0 ? m.n() : 0);
+    orv::probeRead(x, bytes);
+    orv::probeWrite(y, bytes);
     m.multiply(x, y);
     return 0;
   });
@@ -145,6 +152,7 @@ ORV_API int32_t ORV_CALL exp_getMaxDiag_v3(symRealSPDMatrixLinSys* obj, double* 
   return guardedFrame(obj, [&] {
     symRealSPDMatrixLinSys& system = requireObject(obj);
     if (maxDiag == nullptr) throw "Result pointer is null";
+    orv::probeWrite(maxDiag, sizeof *maxDiag);
     *maxDiag = system.A.maxDiag();
     return 0;
   });
@@ -152,13 +160,21 @@ ORV_API int32_t ORV_CALL exp_getMaxDiag_v3(symRealSPDMatrixLinSys* obj, double* 
 
 ORV_API int32_t ORV_CALL exp_writeMatrix_v3(symRealSPDMatrixLinSys* obj, const char* fileName,
                                             int32_t whichMatrix) {
-  return barrierFrame(obj,
-                      [&] { return requireObject(obj).matrix(whichMatrix).writeIjv(fileName); });
+  return barrierFrame(obj, [&] {
+    const orv::ccsSymMatrix& m = requireObject(obj).matrix(whichMatrix);
+    if (fileName == nullptr) return m.writeIjv(nullptr);
+    return m.writeIjv(orv::hostString(fileName).c_str());
+  });
 }
 
 ORV_API int32_t ORV_CALL exp_factor_v3(symRealSPDMatrixLinSys* obj, const char* orderingMethod) {
   return guardedFrame(obj, [&] {
-    requireObject(obj).A.factor(orderingMethod);
+    symRealSPDMatrixLinSys& system = requireObject(obj);
+    if (orderingMethod == nullptr) {
+      system.A.factor(nullptr);
+    } else {
+      system.A.factor(orv::hostString(orderingMethod).c_str());
+    }
     return 0;
   });
 }
@@ -166,7 +182,11 @@ ORV_API int32_t ORV_CALL exp_factor_v3(symRealSPDMatrixLinSys* obj, const char* 
 ORV_API int32_t ORV_CALL exp_checksSettings_v3(symRealSPDMatrixLinSys* obj, int32_t* enable,
                                                double* value, int32_t* ivalue, int32_t code) {
   return barrierFrame(obj, [&] {
-    requireObject(obj).A.checksSettings(enable, value, ivalue, code);
+    symRealSPDMatrixLinSys& system = requireObject(obj);
+    if (enable != nullptr) orv::probeWrite(enable, sizeof *enable);
+    if (value != nullptr) orv::probeWrite(value, sizeof *value);
+    if (ivalue != nullptr) orv::probeWrite(ivalue, sizeof *ivalue);
+    system.A.checksSettings(enable, value, ivalue, code);
     return 0;
   });
 }

@@ -2,11 +2,10 @@
 // the silent barrier of the exports that report failure by -1 alone.
 //
 // A hardware fault inside a frame jumps back to the frame's sigsetjmp and is reported like a
-// thrown SE_Exception. The jump skips the destructors of the body's locals, so the object may
-// hold partial state afterwards; the library itself stays usable.
+// thrown SE_Exception; the object may hold partial state afterwards, the library stays usable and
+// the caller's floating-point state is put back whole.
 #pragma once
 
-#include <fenv.h>
 #include <setjmp.h>
 
 #include <cstdint>
@@ -39,18 +38,31 @@ class FaultScope {
 
 // Frame E. obj is read when a failure is reported, so an export that creates the object
 // passes the variable that receives it. Exhausted memory reads "Out of memory" whichever
-// allocation it was.
+// allocation it was. A floating-point trap the caller enabled is reported as the fault it would
+// have been (see FpuGuard); with guard Mode::mask (frame F) there is none.
+//
+// A fault jumps back here past the body's destructors. That is safe because the exports read
+// the host's memory (the only thing that can fault once traps are masked) by copying or probing
+// it before they take a lock or own anything. A second fault while the first is reported (an
+// object pointer that is not one) is reported without the object.
 template <class Body>
-int32_t barrierFrame(symRealSPDMatrixLinSys* const& obj, Body&& body) {
+int32_t barrierFrame(symRealSPDMatrixLinSys* const& obj, Body&& body,
+                     FpuGuard::Mode mode = FpuGuard::Mode::report) {
+  FpuGuard guard(mode);
   FaultTarget target;
   FaultScope scope(target);
   if (sigsetjmp(target.jump, 0) != 0) {
-    feclearexcept(FE_ALL_EXCEPT);
-    reportError(obj, SE_Exception(target.code).what());
+    guard.faulted();
+    reportError(target.faults == 1 ? obj : nullptr, SE_Exception(target.code).what());
     return -1;
   }
   try {
-    return body();
+    const int32_t result = body();
+    if (const uint32_t code = guard.trappedCode()) {
+      reportError(obj, SE_Exception(code).what());
+      return -1;
+    }
+    return result;
   } catch (const char* text) {
     reportError(obj, text);
   } catch (const std::bad_alloc&) {
@@ -65,24 +77,26 @@ int32_t barrierFrame(symRealSPDMatrixLinSys* const& obj, Body&& body) {
   return -1;
 }
 
-// Frames E and F together: the guard encloses the barrier.
+// Frames E and F together: traps masked throughout.
 template <class Body>
 int32_t guardedFrame(symRealSPDMatrixLinSys* const& obj, Body&& body) {
-  FpuGuard guard;
-  return barrierFrame(obj, static_cast<Body&&>(body));
+  return barrierFrame(obj, static_cast<Body&&>(body), FpuGuard::Mode::mask);
 }
 
-// The barrier of the exports without error text: any exception or fault gives -1.
+// The barrier of the exports without error text: any exception, fault or trap the caller
+// enabled gives -1.
 template <class Body>
-int32_t silentFrame(Body&& body) {
+int32_t silentFrame(Body&& body, FpuGuard::Mode mode = FpuGuard::Mode::report) {
+  FpuGuard guard(mode);
   FaultTarget target;
   FaultScope scope(target);
   if (sigsetjmp(target.jump, 0) != 0) {
-    feclearexcept(FE_ALL_EXCEPT);
+    guard.faulted();
     return -1;
   }
   try {
-    return body();
+    const int32_t result = body();
+    return guard.trappedCode() != 0 ? -1 : result;
   } catch (...) {
     return -1;
   }

@@ -1,10 +1,11 @@
-// The modal-combination exports: own handles, no error text, no floating-point guard.
+// The modal-combination exports: own handles, no error text; a trap the caller enabled gives -1.
 #include <ORVSparseSolver/exports.h>
 
 #include <cstdint>
 #include <utility>
 
 #include "interface/frame.h"
+#include "platform/platform.h"
 #include "seismic/seismic.h"
 
 namespace {
@@ -14,6 +15,10 @@ bool aligned16(const void* p) { return reinterpret_cast<uintptr_t>(p) % 16 == 0;
 int32_t createObject(void** handle, int32_t kind, int32_t numModes, const float* modeValues,
                      float damping) {
   if (handle == nullptr) return -1;
+  orv::probeWrite(handle, sizeof *handle);
+  if (kind == 2 && numModes > 0 && modeValues != nullptr) {
+    orv::probeRead(modeValues, sizeof(float) * static_cast<size_t>(numModes));
+  }
   auto object = orv::createMediaSismica(kind, numModes, modeValues, damping);
   if (object == nullptr) return -1;
   *handle = object.release();
@@ -33,6 +38,7 @@ int32_t combine(void* handle, const float* in, float* out) {
 // The variable is cleared before the object goes, so it is 0 on every way out.
 int32_t destroyObject(void** handle) {
   if (handle == nullptr) return -1;
+  orv::probeWrite(handle, sizeof *handle);
   delete static_cast<orv::MediaSismicaBase*>(std::exchange(*handle, nullptr));
   return 0;
 }

@@ -2,9 +2,12 @@
 
 #include <time.h>
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
+#include <new>
+#include <string>
 
 #ifndef ORV_VERSION_TEXT
 #error "ORV_VERSION_TEXT must come from the build"
@@ -15,7 +18,7 @@ namespace {
 
 struct LogSink {
   std::mutex mutex;
-  int logType = 0;  // 0 off, 3 writing to a file
+  std::atomic<int> logType = 0;  // 0 off, 3 writing to a file: read without the lock
   std::FILE* logFile = nullptr;
 };
 
@@ -51,14 +54,34 @@ double clockSeconds(clockid_t clock) {
 }  // namespace
 
 int taucs_printf(const char* format, ...) {
-  LogSink& s = sink();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  if (s.logType == 0) return 0;
+  if (!logEnabled()) return 0;
+  // The line is made before the sink is locked: its arguments may be the host's memory, and a
+  // fault reading them must not leave the lock held.
+  char line[512];
   va_list args;
   va_start(args, format);
   // NOLINTNEXTLINE(clang-analyzer-valist.Uninitialized): a false report, va_start is above
-  std::vfprintf(s.logFile, format, args);
+  const int length = std::vsnprintf(line, sizeof line, format, args);
   va_end(args);
+  if (length < 0) return 0;
+  std::string longLine;
+  const char* text = line;
+  size_t size = static_cast<size_t>(length);
+  if (size >= sizeof line) {
+    try {
+      longLine.resize(size);
+      va_start(args, format);
+      std::vsnprintf(longLine.data(), size + 1, format, args);
+      va_end(args);
+      text = longLine.c_str();
+    } catch (const std::bad_alloc&) {
+      size = sizeof line - 1;  // without memory the line is cut, never lost
+    }
+  }
+  LogSink& s = sink();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.logType == 0) return 0;
+  std::fwrite(text, 1, size, s.logFile);
   std::fflush(s.logFile);
   return 0;
 }
@@ -74,11 +97,7 @@ int setLogDestination(const std::string& fileName, const std::string& banner) {
   return status;
 }
 
-bool logEnabled() {
-  LogSink& s = sink();
-  std::lock_guard<std::mutex> lock(s.mutex);
-  return s.logType != 0;
-}
+bool logEnabled() { return sink().logType != 0; }
 
 std::string versionBanner() { return std::string("Version ") + ORV_VERSION_TEXT + " - RELEASE\n"; }
 

@@ -72,6 +72,7 @@ void onFault(int sig, siginfo_t* info, void* context) {
     return;
   }
   target->code = windowsCode(sig, info);
+  ++target->faults;
   siglongjmp(target->jump, 1);
 }
 
