@@ -187,7 +187,10 @@ ORV_API int32_t ORV_CALL exp_writeMatrix_v3(symRealSPDMatrixLinSys* obj, const c
    checks failed.\nMatrix is not SPD or ill conditioned", "Numeric factorization failed" (structure
    kept), "Post-factor checks failed. System is ill conditioned" (numeric values dropped), "T must
    be an integer between 1 and N" (check 8 with more estimator columns than n; the factor is kept),
-   "Out of memory". */
+   "Out of memory" (whichever step ran out: ordering, permutation, symbolic or numeric work). A
+   non-positive pivot is logged with its column in the reordered matrix and, on the next line,
+   "Non-positive pivot in original column <j>" in the host's 0-based numbering. The pre-factor
+   check lists the first 100 rows with a non-positive diagonal element and counts the rest. */
 ORV_API int32_t ORV_CALL exp_factor_v3(symRealSPDMatrixLinSys* obj, const char* orderingMethod);
 
 /* exp_solve_v3 (guarded): solves A X = RHS for every column, factorising first when needed. X and
@@ -198,7 +201,8 @@ ORV_API int32_t ORV_CALL exp_factor_v3(symRealSPDMatrixLinSys* obj, const char* 
    Descriptors with columns but null data fail with "X and/or RHS data not allocated".
    nrhs = 0 solves nothing and returns 0. With check 16 on, each column's relative residual is
    logged and failing columns are refined; if one still fails the result is -1 with "Post-factor
-   checks failed. System is ill conditioned" and X holds the last refined solution. */
+   checks failed. System is ill conditioned" and X holds the last refined solution. A column of
+   zeros (a load case without load) is solved exactly by x = 0 and passes with error 0. */
 ORV_API int32_t ORV_CALL exp_solve_v3(symRealSPDMatrixLinSys* obj, SAFEARRAY** X, SAFEARRAY** RHS);
 
 /* exp_eigenSystem_v3 (guarded): the count smallest eigenvalues of A x = lambda B x, ascending, in
@@ -212,8 +216,7 @@ ORV_API int32_t ORV_CALL exp_solve_v3(symRealSPDMatrixLinSys* obj, SAFEARRAY** X
    same in every call, so results repeat bit for bit. Texts: "Dimensions of eig are
    incorrect", "Dimensions of eiv are incorrect", "Result pointer is null", "eig data not
    allocated", "eiv data not allocated", "Matrix B is not assembled", "Matrices A and B differ in
-   size", the factorisation texts, "Matrix permutation failed", "Can't calculate eigensystem",
-   "Out of memory". */
+   size", the factorisation texts, "Can't calculate eigensystem", "Out of memory". */
 ORV_API int32_t ORV_CALL exp_eigenSystem_v3(symRealSPDMatrixLinSys* obj, int32_t count,
                                             SAFEARRAY** eig, SAFEARRAY** eiv, int32_t* found);
 

@@ -40,6 +40,12 @@ std::optional<int32_t> iterativeRoute(const ccsSymSPDMatrix& A, const ccsSymMatr
                                       double* values, double* vectors) {
   taucs_printf("Attempting search of selected eigenvalues only\n");
   const size_t n = static_cast<size_t>(A.n());
+  // The Lanczos basis of ncv = 2 nev + 1 vectors, ARPACK's work array of ncv (ncv + 8) and the
+  // Ritz vectors.
+  const uint64_t ncv = std::min<uint64_t>(2 * static_cast<uint64_t>(nev) + 1, n);
+  requireMemory("Eigensystem calculation",
+                sizeof(double) * (n * (ncv + 3) + ncv * (ncv + 8) +
+                                  (vectors != nullptr ? n * static_cast<uint64_t>(nev) : 0)));
   std::vector<double> workB(n);
   std::vector<double> workSolve(n);
   LPBPTLT op{workB.data(), workSolve.data(), &Bp, &A.L()};
@@ -63,6 +69,10 @@ int32_t denseRoute(const ccsSymSPDMatrix& A, const ccsSymMatrix& Bp, int32_t nev
                    double* vectors) {
   taucs_printf("Attempting dense search method\n");
   const int32_t n = A.n();
+  // The dense matrix, its eigenvectors and the eigen-solver's workspace.
+  const auto order = static_cast<uint64_t>(n);
+  requireMemory("Eigensystem calculation",
+                sizeof(double) * (order * order + order * (static_cast<uint64_t>(nev) + 27)));
   std::vector<double> w(static_cast<size_t>(n));
   std::vector<double> u(vectors != nullptr ? static_cast<size_t>(n) * static_cast<size_t>(nev) : 1);
   int m = nev;
@@ -89,11 +99,7 @@ int32_t solvePair(ccsSymSPDMatrix& A, const ccsSymMatrix& B, int32_t nev, double
   int32_t found = 0;
   if (nev > 0) {
     ccsSymMatrix Bp('B');
-    try {
-      Bp.adoptCCS(std::make_unique<CcsRecord>(permuteSymmetric(B.requireCcs(), A.invPerm())));
-    } catch (const std::bad_alloc&) {
-      throw "Matrix permutation failed";
-    }
+    Bp.adoptCCS(std::make_unique<CcsRecord>(permuteSymmetric(B.requireCcs(), A.invPerm())));
     std::vector<double> scratch;
     if (values == nullptr) {
       scratch.resize(static_cast<size_t>(nev));

@@ -109,6 +109,12 @@ llFactor::llFactor() : cholmod_(std::make_unique<Cholmod>()) {}
 
 llFactor::~llFactor() = default;
 
+uint64_t llFactor::numericBytes() const {
+  const cholmod_factor* l = cholmod_->factor;
+  if (l == nullptr) return 0;
+  return sizeof(double) * (static_cast<uint64_t>(l->xsize) + static_cast<uint64_t>(l->maxcsize));
+}
+
 bool llFactor::symbolic(const CcsRecord& pap) {
   if (cholmod_->factor != nullptr) return true;
   const double wall = wallSeconds();
@@ -171,6 +177,7 @@ bool llFactor::numeric(const CcsRecord& pap) {
   }
   if (notPositiveDefinite) {
     status_ = FactorStatus::notPositiveDefinite;
+    pivotColumn_ = static_cast<int32_t>(pivotColumn);
     taucs_printf("LL^T Factorization: Matrix is not positive definite.\n");
     taucs_printf("Non-positive pivot in column %d\n", static_cast<int>(pivotColumn));
   } else {

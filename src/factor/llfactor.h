@@ -71,6 +71,11 @@ class llFactor {
   bool hasStructure() const;
   bool numericReady() const { return numericReady_; }
   FactorStatus status() const { return status_; }
+  // Bytes the numeric factorisation takes once the structure is known: the values of L and the
+  // largest update block; 0 without a structure.
+  uint64_t numericBytes() const;
+  // The column of P A Pᵀ whose pivot was not positive, after status() notPositiveDefinite.
+  int32_t pivotColumn() const { return pivotColumn_; }
 
   // Read-only view of the CHOLMOD factor (64-bit integers, supernodal), or null.
   const cholmod_factor_struct* factor() const;
@@ -80,6 +85,7 @@ class llFactor {
   std::unique_ptr<Cholmod> cholmod_;
   bool numericReady_ = false;
   FactorStatus status_ = FactorStatus::ok;
+  int32_t pivotColumn_ = -1;
 };
 
 }  // namespace orv

@@ -109,6 +109,7 @@ std::vector<int32_t> metisOrder(Graph& g) {
     status = METIS_NodeND(&nvtxs, g.xadj.data(), g.adj.data(), nullptr, nullptr, perm.data(),
                           iperm.data());
   }
+  if (status == METIS_ERROR_MEMORY) throw std::bad_alloc();
   if (status != METIS_OK) {
     taucs_printf("METIS_NodeND: failure with METIS code %d\n", status);
     return {};
@@ -123,6 +124,7 @@ std::vector<int32_t> amdOrder(const Graph& g) {
   int32_t noEdges = 0;
   const int32_t* adjacency = g.adj.empty() ? &noEdges : g.adj.data();
   const int status = amd_order(g.n, g.xadj.data(), adjacency, p.data(), nullptr, nullptr);
+  if (status == AMD_OUT_OF_MEMORY) throw std::bad_alloc();
   if (status != AMD_OK && status != AMD_OK_BUT_JUMBLED) {
     taucs_printf("taucs_ccs_amdv1_1: failure with AMD code %d\n", status);
     return {};
@@ -255,28 +257,23 @@ Method classify(const std::string& name) {
 std::vector<int32_t> orderMatrix(const CcsRecord& a, const std::string& method) {
   const Method kind = classify(method);
   if (kind == Method::unavailable || a.n < 1) return {};
-  try {
-    if (kind == Method::identity) {
-      std::vector<int32_t> invPerm(static_cast<size_t>(a.n));
-      std::iota(invPerm.begin(), invPerm.end(), 0);
-      return invPerm;
-    }
-    if (kind == Method::random) return randomOrder(a.n);
-
-    Graph g = buildGraph(a);
-    std::vector<int32_t> invPerm;
-    if (kind == Method::tree) invPerm = forestOrder(g);
-    if (kind == Method::amd) {
-      invPerm = amdOrder(g);
-    } else if (invPerm.empty()) {
-      invPerm = metisOrder(g);
-    }
-    if (!invPerm.empty()) postorderEliminationTree(g, invPerm);
+  if (kind == Method::identity) {
+    std::vector<int32_t> invPerm(static_cast<size_t>(a.n));
+    std::iota(invPerm.begin(), invPerm.end(), 0);
     return invPerm;
-  } catch (const std::bad_alloc&) {
-    taucs_printf("Ordering (%s): out of memory\n", method.c_str());
-    return {};
   }
+  if (kind == Method::random) return randomOrder(a.n);
+
+  Graph g = buildGraph(a);
+  std::vector<int32_t> invPerm;
+  if (kind == Method::tree) invPerm = forestOrder(g);
+  if (kind == Method::amd) {
+    invPerm = amdOrder(g);
+  } else if (invPerm.empty()) {
+    invPerm = metisOrder(g);
+  }
+  if (!invPerm.empty()) postorderEliminationTree(g, invPerm);
+  return invPerm;
 }
 
 }  // namespace orv

@@ -24,7 +24,8 @@ namespace orv {
 //
 // Returns an empty vector, after logging the reason, for the names of methods that are not
 // available ("mmd", "amd", "md", "symamd", "colamd", "genmmd"), for unknown names, and when the
-// ordering library fails. n = 0 gives an empty vector without a message.
+// ordering library fails. n = 0 gives an empty vector without a message. Memory that runs out,
+// here or inside METIS or AMD, throws std::bad_alloc.
 std::vector<int32_t> orderMatrix(const CcsRecord& a, const std::string& method);
 
 }  // namespace orv

@@ -12,7 +12,7 @@ namespace orv {
 // column. An entry stored above the diagonal is mirrored into the lower triangle; when A holds
 // both (i, j) and (j, i), the two values are summed into one entry, as the symmetric product
 // treats them. invPerm must be a permutation of 0 .. a.n-1.
-// Throws "Matrix permutation failed" (const char*) when memory runs out.
+// Throws std::bad_alloc when memory runs out.
 CcsRecord permuteSymmetric(const CcsRecord& a, const std::vector<int32_t>& invPerm);
 
 // dst[invPerm[i]] = src[i] for i = 0 .. n-1: original order to factored order.

@@ -46,6 +46,7 @@ void ccsSymSPDMatrix::symbolicStep(std::unique_ptr<CcsRecord>& pap) {
   pap = permute();
   if (!L_.symbolic(*pap)) {
     pap.reset();
+    if (L_.status() == FactorStatus::outOfMemory) throw "Out of memory";
     throw "Symbolic factorization failed";
   }
   timer_.completePhase("Symbolic factorization");
@@ -53,9 +54,16 @@ void ccsSymSPDMatrix::symbolicStep(std::unique_ptr<CcsRecord>& pap) {
 
 void ccsSymSPDMatrix::numericStep(std::unique_ptr<CcsRecord>& pap) {
   timer_.startPhase("Numeric factorization");
+  requireMemory("Numeric factorization", L_.numericBytes());
   if (!pap) pap = permute();
   const bool ready = L_.numeric(*pap);
   pap.reset();
+  if (!ready && L_.status() == FactorStatus::notPositiveDefinite) {
+    // The pivot's column is one of the reordered matrix; the host knows its equations by its own
+    // numbering.
+    taucs_printf("Non-positive pivot in original column %d\n", originalIndex(L_.pivotColumn()));
+  }
+  if (!ready && L_.status() == FactorStatus::outOfMemory) throw "Out of memory";
   if (!ready) throw "Numeric factorization failed";
   timer_.completePhase("Numeric factorization");
 }

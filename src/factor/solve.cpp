@@ -108,7 +108,8 @@ bool ccsSymSPDMatrix::postSolveChecks(double* X, const double* B, int32_t nrhs) 
     for (size_t k = 0; k < columns; ++k) {
       if (passed[k] != 0) continue;
       normR[k] = norm1(n_, R.get() + k * n);
-      const double e = normR[k] / normB[k];
+      // A column of zeros is solved exactly by x = 0: its error is 0, not 0 / 0.
+      const double e = normR[k] == 0.0 && normB[k] == 0.0 ? 0.0 : normR[k] / normB[k];
       const double m = c * e;
       passed[k] = settings_.solveLog10Max > std::log10(e) ? 1 : 0;
       taucs_printf(" %5d      %11.3e   %11.3e   %11.3e   %11.3e   %11s\n", static_cast<int>(k),

@@ -1,15 +1,98 @@
 #include "factor/work_buffer.h"
 
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <fstream>
+#include <limits>
 #include <new>
+#include <string>
 #include <utility>
+
+#include "log/log.h"
 
 namespace orv {
 namespace {
+
 constexpr size_t kMapThreshold = size_t{8} << 20;
+
+constexpr uint64_t kUnlimited = std::numeric_limits<uint64_t>::max();
+
+// The number after key in a "key value" line of a /proc file, times scale; kUnlimited when it is
+// not there.
+uint64_t procField(const char* path, const std::string& key, uint64_t scale) {
+  std::ifstream in(path);
+  std::string word;
+  while (in >> word) {
+    if (word == key) {
+      uint64_t value = 0;
+      if (in >> value) return value * scale;
+      break;
+    }
+  }
+  return kUnlimited;
+}
+
+uint64_t readNumber(const std::string& path) {
+  std::ifstream in(path);
+  uint64_t value = 0;
+  return (in >> value) ? value : kUnlimited;
+}
+
+// Room under the address-space limit: the limit less the address space already taken.
+uint64_t addressSpaceRoom() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kUnlimited;
+  std::ifstream statm("/proc/self/statm");
+  uint64_t pages = 0;
+  if (!(statm >> pages)) return kUnlimited;
+  const uint64_t used = pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+  return limit.rlim_cur > used ? limit.rlim_cur - used : 0;
+}
+
+// Room under the memory limit of the process's control group (version 2, then version 1).
+uint64_t controlGroupRoom() {
+  std::ifstream in("/proc/self/cgroup");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("0::", 0) == 0) {
+      const std::string dir = "/sys/fs/cgroup" + line.substr(3);
+      const uint64_t limit = readNumber(dir + "/memory.max");
+      const uint64_t used = readNumber(dir + "/memory.current");
+      if (limit == kUnlimited || used == kUnlimited) return kUnlimited;
+      return limit > used ? limit - used : 0;
+    }
+  }
+  const uint64_t limit = readNumber("/sys/fs/cgroup/memory/memory.limit_in_bytes");
+  const uint64_t used = readNumber("/sys/fs/cgroup/memory/memory.usage_in_bytes");
+  if (limit == kUnlimited || used == kUnlimited) return kUnlimited;
+  return limit > used ? limit - used : 0;
+}
+
+// Bytes the process may still take: the smallest of the physical memory available, the room left
+// under its address-space limit and under its control group's memory limit; what cannot be read
+// counts as no limit.
+uint64_t availableMemory() {
+  return std::min(
+      {procField("/proc/meminfo", "MemAvailable:", 1024), addressSpaceRoom(), controlGroupRoom()});
+}
+
 }  // namespace
+
+void requireMemory(const char* what, uint64_t bytes) {
+  // What the dependencies take for themselves besides (BLAS buffers, thread stacks): they do not
+  // say, and without it they stall or abort where the work itself would just fit.
+  constexpr uint64_t kDependencyReserve = uint64_t{64} << 20;
+  bytes += kDependencyReserve;
+  const uint64_t available = availableMemory();
+  if (bytes <= available) return;
+  taucs_printf("%s needs %llu bytes of memory, %llu bytes are available\n", what,
+               static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(available));
+  throw "Out of memory";
+}
 
 WorkBuffer::WorkBuffer(size_t count) {
   if (count > SIZE_MAX / sizeof(double)) throw "Out of memory";

@@ -110,6 +110,9 @@ void ccsSymMatrix::adoptCCS(std::unique_ptr<CcsRecord> record) {
 }
 
 DiagonalExtremes scanDiagonal(const CcsRecord& a) {
+  // A bad matrix may have millions of such rows: the log lists the first ones and counts the rest.
+  constexpr int32_t kListedRows = 100;
+  int32_t nonPositive = 0;
   DiagonalExtremes d{-std::numeric_limits<double>::infinity(),
                      std::numeric_limits<double>::infinity(), 0, 0};
   for (int32_t j = 0; j < a.n; ++j) {
@@ -128,10 +131,14 @@ DiagonalExtremes scanDiagonal(const CcsRecord& a) {
       d.maxDiag = value;
       d.maxDiagRow = j;
     }
-    if (value <= 0.0) {
+    if (value <= 0.0 && ++nonPositive <= kListedRows) {
       taucs_printf("Non positive diagonal element at row %5d = %10.3g (matrix not SPD)\n", j,
                    value);
     }
+  }
+  if (nonPositive > kListedRows) {
+    taucs_printf("... and %d more rows with a non positive diagonal element\n",
+                 nonPositive - kListedRows);
   }
   return d;
 }
