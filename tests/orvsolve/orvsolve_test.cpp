@@ -182,7 +182,8 @@ TEST(OrvsolveRuns, MessagesAndExitStatuses) {
       {"solve i", 1,
        S + "exp_factor_v3 failed: Numeric factorization failed\n" + S +
            "the library's log is in orvsolve.log; it reads before the error:\n  LL^T "
-           "Factorization: Matrix is not positive definite.\n  Non-positive pivot in column 1\n"},
+           "Factorization: Matrix is not positive definite.\n  Non-positive pivot in column 1\n  "
+           "Non-positive pivot in original column 1\n"},
       {"--help", 0, "usage: orvsolve [--log FILE]      "},
       {"solve --help", 0, "usage: orvsolve solve K.mtx [--rhs B.mtx] [--ordering NAME]"},
       {"eigen --help", 0, "usage: orvsolve eigen K.mtx M.mtx [--count N] [--vectors"},
