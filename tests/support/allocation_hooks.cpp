@@ -12,20 +12,18 @@ namespace {
 struct Injection {
   bool armed = false;
   bool fromThenOn = false;
-  bool suiteSparseOnly = false;
   bool struck = false;
   int64_t failAt = -1;
   int64_t calls = 0;
 };
 
 thread_local Injection injection;
-thread_local int64_t newCalls = 0;
 std::atomic<int64_t> live{0};
 
-// Numbers the allocation when armed and in scope; true when it must fail.
-bool failsNow(bool suiteSparse) {
+// Numbers the allocation when armed; true when it must fail.
+bool failsNow() {
   Injection& i = injection;
-  if (!i.armed || (i.suiteSparseOnly && !suiteSparse)) return false;
+  if (!i.armed) return false;
   const int64_t number = i.calls++;
   if (number == i.failAt || (i.fromThenOn && number > i.failAt && i.failAt >= 0)) {
     i.struck = true;
@@ -45,16 +43,14 @@ void released(void* p) {
   std::free(p);
 }
 
-void* suiteSparseMalloc(size_t size) {
-  return failsNow(true) ? nullptr : counted(std::malloc(size));
-}
+void* suiteSparseMalloc(size_t size) { return failsNow() ? nullptr : counted(std::malloc(size)); }
 
 void* suiteSparseCalloc(size_t items, size_t size) {
-  return failsNow(true) ? nullptr : counted(std::calloc(items, size));
+  return failsNow() ? nullptr : counted(std::calloc(items, size));
 }
 
 void* suiteSparseRealloc(void* old, size_t size) {
-  if (failsNow(true)) return nullptr;
+  if (failsNow()) return nullptr;
   void* p = std::realloc(old, size);
   if (p != nullptr && old == nullptr) live.fetch_add(1, std::memory_order_relaxed);
   return p;
@@ -72,28 +68,24 @@ const bool hooksInstalled = [] {
 
 }  // namespace
 
-int64_t allocationCount() { return newCalls; }
 int64_t liveAllocations() { return live.load(std::memory_order_relaxed); }
 
-AllocationFailure::AllocationFailure(int64_t failAt, Mode mode, Scope scope) {
+AllocationFailure::AllocationFailure(int64_t failAt, Mode mode) {
   static_cast<void>(hooksInstalled);
-  injection =
-      Injection{true, mode == Mode::fromThenOn, scope == Scope::suiteSparse, false, failAt, 0};
+  injection = Injection{true, mode == Mode::fromThenOn, false, failAt, 0};
 }
 
 AllocationFailure::~AllocationFailure() { injection.armed = false; }
 
 void AllocationFailure::stop() { injection.failAt = -1; }
 bool AllocationFailure::struck() const { return injection.struck; }
-int64_t AllocationFailure::calls() const { return injection.calls; }
 
 }  // namespace orv::test
 
 // Every form of the global operators goes through these two, so each block is allocated and
 // released by the same pair and counted once.
 void* operator new(std::size_t size) {
-  ++orv::test::newCalls;
-  if (orv::test::failsNow(false)) throw std::bad_alloc();
+  if (orv::test::failsNow()) throw std::bad_alloc();
   void* p = orv::test::counted(std::malloc(size == 0 ? 1 : size));
   if (p == nullptr) throw std::bad_alloc();
   return p;

@@ -8,25 +8,20 @@
 
 namespace orv::test {
 
-// Calls of operator new (any form) made by this thread since it started.
-int64_t allocationCount();
-
 // Blocks from operator new and from SuiteSparse's allocator not yet released, over the whole
 // process.
 int64_t liveAllocations();
 
 // While an object lives, the allocations that the constructing thread makes through operator new
-// or SuiteSparse's allocator (only the latter with Scope::suiteSparse) are numbered 0, 1, 2, ...
+// or SuiteSparse's allocator are numbered 0, 1, 2, ...
 // and the one numbered failAt fails (with Mode::fromThenOn, every later one too): operator new
 // throws std::bad_alloc, its nothrow forms and SuiteSparse's functions return null. Other threads
 // are never disturbed. One object at a time per thread.
 class AllocationFailure {
  public:
   enum class Mode { once, fromThenOn };
-  enum class Scope { everything, suiteSparse };
 
-  explicit AllocationFailure(int64_t failAt, Mode mode = Mode::once,
-                             Scope scope = Scope::everything);
+  explicit AllocationFailure(int64_t failAt, Mode mode = Mode::once);
   ~AllocationFailure();
   AllocationFailure(const AllocationFailure&) = delete;
   AllocationFailure& operator=(const AllocationFailure&) = delete;
@@ -35,8 +30,6 @@ class AllocationFailure {
   void stop();
   // Whether the allocation numbered failAt was reached, and so failed.
   bool struck() const;
-  // Allocations numbered so far.
-  int64_t calls() const;
 };
 
 }  // namespace orv::test

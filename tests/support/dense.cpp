@@ -17,8 +17,6 @@ void dsygvd_(const int* itype, const char* jobz, const char* uplo, const int* n,
 void dsyev_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda, double* w,
             double* work, const int* lwork, int* info, std::size_t jobzLength,
             std::size_t uploLength);
-void dpotrf_(const char* uplo, const int* n, double* a, const int* lda, int* info,
-             std::size_t uploLength);
 void dposv_(const char* uplo, const int* n, const int* nrhs, double* a, const int* lda, double* b,
             const int* ldb, int* info, std::size_t uploLength);
 }
@@ -63,10 +61,6 @@ Lower readMatrix(const std::string& name) {
 
 Pair readPair(const std::string& stiffness, const std::string& mass) {
   return {readMatrix(stiffness), readMatrix(mass)};
-}
-
-std::vector<double> readColumn(const std::string& name) {
-  return models::readArray(matrixPath(name)).values;
 }
 
 Pair modelPair(const models::Model& model) {
@@ -144,15 +138,6 @@ std::vector<double> dense(const Lower& a) {
   return full;
 }
 
-std::vector<double> submatrix(const std::vector<double>& a, int n, const std::vector<int>& idx) {
-  const std::size_t m = idx.size();
-  std::vector<double> s(m * m);
-  for (std::size_t c = 0; c < m; ++c) {
-    for (std::size_t r = 0; r < m; ++r) s[r + c * m] = a[idx[r] + std::size_t(idx[c]) * n];
-  }
-  return s;
-}
-
 std::vector<double> multiply(const std::vector<double>& a, int n, const double* x) {
   const auto size = static_cast<std::size_t>(n);
   std::vector<double> y(size, 0.0);
@@ -174,12 +159,6 @@ std::vector<double> solveSpd(std::vector<double> a, int n, std::vector<double> b
   dposv_("L", &n, &nrhs, a.data(), &n, b.data(), &n, &info, 1);
   require(info, "dposv");
   return b;
-}
-
-bool isPositiveDefinite(std::vector<double> a, int n) {
-  int info = 0;
-  dpotrf_("L", &n, a.data(), &n, &info, 1);
-  return info == 0;
 }
 
 std::vector<double> eigenvalues(std::vector<double> a, int n) {

@@ -27,8 +27,6 @@ struct Pair {
 // A Matrix Market file of the real matrices folder, by its name there.
 Lower readMatrix(const std::string& name);
 Pair readPair(const std::string& stiffness, const std::string& mass);
-// A dense array file of the matrices folder (one column).
-std::vector<double> readColumn(const std::string& name);
 // The stiffness and mass records of a generated model.
 Pair modelPair(const models::Model& model);
 // The second-difference matrix tridiag(-1, 2, -1) of order n, and its eigenvalue k (1-based,
@@ -44,8 +42,6 @@ Lower randomSpd(int n, int degree, double margin, unsigned seed);
 
 // The full symmetric matrix, column-major n x n (records above the diagonal read as their pair).
 std::vector<double> dense(const Lower& a);
-// Rows and columns idx of the n x n column-major matrix a.
-std::vector<double> submatrix(const std::vector<double>& a, int n, const std::vector<int>& idx);
 // y = A x for a dense column-major n x n matrix.
 std::vector<double> multiply(const std::vector<double>& a, int n, const double* x);
 double dot(const double* x, const double* y, int n);
@@ -53,8 +49,6 @@ double dot(const double* x, const double* y, int n);
 // The solution of A X = B (B column-major, n rows) for positive definite A, by dposv; throws when
 // A is not positive definite.
 std::vector<double> solveSpd(std::vector<double> a, int n, std::vector<double> b);
-// True when dpotrf factorises a.
-bool isPositiveDefinite(std::vector<double> a, int n);
 // Eigenvalues of the symmetric a, ascending (dsyev).
 std::vector<double> eigenvalues(std::vector<double> a, int n);
 
