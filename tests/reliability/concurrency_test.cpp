@@ -3,6 +3,7 @@
 // do one after the other: the same results bit for bit, the same log lines, the same error texts.
 #include <gtest/gtest.h>
 
+#include <barrier>
 #include <iterator>
 #include <regex>
 #include <set>
@@ -23,17 +24,22 @@ std::multiset<std::string> shapes(const std::string& path) {
   return {std::istream_iterator<std::string>(in), {}};
 }
 
-// Sessions of the given sizes into a shared log, each followed by a call that fails with its
-// object and one without: one after the other, then each on a thread of its own, all at once,
-// while the main thread watches OpenBLAS's thread count, a setting of the whole process.
-void sessionsAtOnce(const std::vector<int>& sizes, uint32_t columns) {
+// `count` sessions on a size^3 grid with columns, columns + 1, ... right-hand sides into a shared
+// log, each followed by a call that fails with its object and one without: one after the other,
+// then each on a thread of its own, step by step together, while a thread watches OpenBLAS's
+// thread count, a setting of the whole process.
+void sessionsAtOnce(int count, int size, uint32_t columns) {
   std::deque<HostSequence> alone, together;  // deleting an object turns the log off
-  for (const int size : sizes) {
-    alone.emplace_back(size, columns);
-    together.emplace_back(size, columns);
+  for (int t = 0; t < count; ++t) {
+    alone.emplace_back(size, columns + t);
+    together.emplace_back(size, columns + t);
   }
-  const auto run = [](HostSequence& session) {
-    EXPECT_EQ(session.runAll(), "");
+  std::barrier sync(count);
+  const auto run = [&sync](HostSequence& session, bool lockstep) {
+    for (const Step& step : session.steps) {
+      if (lockstep) sync.arrive_and_wait();
+      EXPECT_EQ(step.call(), 0) << step.name;
+    }
     EXPECT_EQ(exp_incrMatrixElem_v3(session.handle, -1, 0, 1, 0) + exp_factor_v3(nullptr, ""), -2);
     // Fetching an object's text empties the process-wide one, as another thread may have done.
     const std::string shared = lastError(nullptr);
@@ -42,7 +48,7 @@ void sessionsAtOnce(const std::vector<int>& sizes, uint32_t columns) {
   };
   const ScratchFile aloneLog("alone.log"), togetherLog("together.log");
   ASSERT_EQ(exp_logDestination_v3(nullptr, aloneLog.c_str()), 0);
-  for (HostSequence& session : alone) run(session);
+  for (HostSequence& session : alone) run(session, false);
   ASSERT_EQ(exp_logDestination_v3(nullptr, togetherLog.c_str()), 0);
   const int blasThreads = openblas_get_num_threads();
   std::atomic<int> lowest = blasThreads;
@@ -51,25 +57,25 @@ void sessionsAtOnce(const std::vector<int>& sizes, uint32_t columns) {
       while (!stop.stop_requested()) lowest = std::min(lowest.load(), openblas_get_num_threads());
     });
     std::vector<std::jthread> threads;  // joined before the watcher stops
-    for (HostSequence& session : together) threads.emplace_back(run, std::ref(session));
+    for (HostSequence& session : together) threads.emplace_back(run, std::ref(session), true);
   }
   exp_logDestination_v3(nullptr, "");
   EXPECT_EQ(lowest, blasThreads);
   EXPECT_EQ(shapes(togetherLog.path()), shapes(aloneLog.path()));
-  for (size_t t = 0; t < sizes.size(); ++t) EXPECT_TRUE(together[t].sameOutputs(alone[t])) << t;
+  for (int t = 0; t < count; ++t) EXPECT_TRUE(together[t].sameOutputs(alone[t])) << t;
 }
 
 // Blocks wide enough that each solve splits its columns over two threads of its own (when the
 // BLAS runs single-threaded, as under ThreadSanitizer).
-TEST(Concurrency, WideBlocksSplitOverThreadsOnTwoObjectsAtOnce) { sessionsAtOnce({10, 10}, 96); }
+TEST(Concurrency, WideBlocksSplitOverThreadsOnTwoObjectsAtOnce) { sessionsAtOnce(2, 10, 96); }
 
-TEST(Concurrency, LogLinesAndErrorTextsStayWholeUnderManyThreads) {
-  sessionsAtOnce(std::vector<int>(8, 3), 2);
-}
+TEST(Concurrency, LogLinesAndErrorTextsStayWholeUnderManyThreads) { sessionsAtOnce(8, 3, 2); }
 
 // A wide solve used to lower OpenBLAS's thread count while it split its columns over two threads:
 // a BLAS call on another thread at that moment came out wrong.
-TEST(Concurrency, WideSolveChangedTheBlasThreadCountOfTheWholeProcess) { sessionsAtOnce({10}, 96); }
+TEST(Concurrency, WideSolveChangedTheBlasThreadCountOfTheWholeProcess) {
+  sessionsAtOnce(1, 10, 96);
+}
 
 }  // namespace
 }  // namespace orv::test

@@ -82,11 +82,6 @@ class HostSequence {
   }
   ~HostSequence() { exp_deleteMatrix_v3(&handle); }
 
-  // The name of the first step that failed, or empty.
-  std::string runAll() const {
-    const auto failed = std::find_if(steps.begin(), steps.end(), [](auto& s) { return s.call(); });
-    return failed == steps.end() ? "" : failed->name;
-  }
   // Whether every output equals other's bit for bit.
   bool sameOutputs(HostSequence& other) {
     return std::equal(outputs_.begin(), outputs_.end(), other.outputs_.begin(),
