@@ -1,116 +1,112 @@
-// A whole host session through the exports, one export call per step: log, initialisation of A
-// and B, assembly record by record, conversion, check settings (1, 2, 4, 8 and 16 on),
-// factorisation, the matrix services, solutions of several right-hand sides, an element edit and
-// a solution with the refactorised matrix, eigenpairs by the Lanczos route and by the dense route,
-// the matrix dump, last-error fetches, modal combination of the modes found (kinds 1, 2, 3) and
-// the dense packed eigen-solver.
-//
-// Every buffer a step writes is allocated when the sequence is built, so running a step
-// allocates nothing but what the library allocates.
+// A whole host session through the exports, one export call per step: initialisation of A and B,
+// assembly record by record, conversion, checks 1, 2, 4, 8 and 16 on, factorisation, a block
+// solved, eigenpairs by the Lanczos route and by the dense route, modal combination of kinds 1,
+// 2 and 3, and the dense packed eigen-solver.
 #pragma once
 
-#include <ORVSparseSolver/exports.h>
-
-#include <array>
-#include <cstdint>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <deque>
 #include <functional>
-#include <string>
-#include <vector>
 
-#include "models/models.h"
+#include "dense.h"
+#include "host.h"
 
 namespace orv::test {
 
-// The matrices and loads of one run.
-struct Problem {
-  int32_t n = 0;
-  std::vector<models::Triplet> stiffness;  // in the order a host assembles them
-  std::vector<models::Triplet> mass;
-  int32_t nrhs = 0;
-  std::vector<double> rhs;  // n x nrhs, column-major
+// One export call: 0 on success. A failure gives -1 and, for the exports with an error text, one
+// of `texts` ("|text|text|") as the text; empty `texts`: the export has none.
+struct Step {
+  std::string name;
+  std::string texts;
+  std::function<int32_t()> call;
 };
 
-// A building frame of storeys x baysX x baysY bays with floor masses; the loads are its self
-// weight, a lateral load in x and one in y, and a column of random values (seed printed).
-Problem frameProblem(int storeys, int baysX, int baysY, unsigned seed);
-
-// Everything the exports hand back to the host in one run.
-struct HostResults {
-  double maxDiag = 0.0;
-  std::vector<double> productA;  // A times the first right-hand side
-  std::vector<double> productB;
-  std::vector<double> x;        // all right-hand sides solved together
-  std::vector<double> xSingle;  // the first one alone, as a vector
-  std::vector<double> xEdited;  // all of them after an element edit
-  int32_t lanczosFound = -1;
-  std::vector<double> lanczosValues;
-  std::vector<double> lanczosVectors;
-  int32_t denseFound = -1;
-  std::vector<double> denseValues;
-  std::vector<double> denseVectors;
-  struct alignas(16) Block {
-    float value[24];
-  };
-  std::array<Block, 3> combined{};  // modal combination, kinds 1, 2, 3
-  int32_t dspgvdInfo = -2;
-  std::vector<double> dspgvdValues;
-  std::vector<double> dspgvdVectors;
-};
-
-// How a failure of a step shows: -1 with a text, -1 alone, or a null string.
-enum class FailureKind { text, silent, nullString };
-
+// The session on A = the Laplacian of a size^3 grid, B = tridiag(-1, 6, -1), with `columns`
+// right-hand sides. Every buffer a step writes is allocated here, so that a step allocates only
+// what the library allocates.
 class HostSequence {
  public:
-  struct Step {
-    std::string name;
-    FailureKind kind;
-    std::function<int32_t()> call;  // 0 on success
-  };
+  HostSequence(int size, uint32_t columns)
+      : pair_{gridLaplacian(size, size, size, 0.1), gridLaplacian(1, 1, size * size * size, 0.0)},
+        rhs_(static_cast<uint32_t>(pair_.k.n), columns) {
+    const int32_t n = pair_.k.n;
+    for (size_t i = 0; i < rhs_.data().size(); ++i) rhs_[i] = std::sin(static_cast<double>(i));
+    for (size_t i = 0; i < shapes_.size(); ++i) shapes_[i] = 1.0f + 0.37f * static_cast<float>(i);
+    const std::string memory = "|Out of memory|";
+    const std::string factor = memory +
+                               "Optimal ordering calculation failed|Matrix permutation "
+                               "failed|Symbolic factorization failed|Numeric factorization failed|";
+    add("exp_initMatrix_v3 A", memory + "symRealSPDMatrixLinSys not allocated|",
+        [this, n] { return exp_initMatrix_v3(&handle, n, 0); });
+    add("exp_initMatrix_v3 B", memory, [this, n] { return exp_initMatrix_v3(&handle, n, 1); });
+    for (int which = 0; which < 2; ++which) {
+      for (const models::Triplet& t : which == 0 ? pair_.k.entries : pair_.m.entries) {
+        add("exp_incrMatrixElem_v3", memory, [this, t, which] {
+          return exp_incrMatrixElem_v3(handle, t.row, t.col, t.value, which);
+        });
+      }
+      add("exp_createCCS_v3", memory + "Memory allocation for ccs matrix failed|",
+          [this, which] { return exp_createCCS_v3(handle, which); });
+    }
+    for (int code = 0; code < 5; ++code) {  // checks 1, 2, 4, 8 and 16 on, at their usual limits
+      add("exp_checksSettings_v3", memory, [this, code] {
+        return exp_checksSettings_v3(handle, &enable_, &limits_[code], &two_, 1 << code);
+      });
+    }
+    add("exp_factor_v3", factor, [this] { return exp_factor_v3(handle, "metis_node"); });
+    Array& x = outputs_.emplace_back(n, columns);
+    add("exp_solve_v3", factor,
+        [this, &x] { return exp_solve_v3(handle, x.address(), rhs_.address()); });
+    for (const int32_t count : {4, n / 5 + 1}) {  // more than 0.15 n modes take the dense route
+      Array& values = outputs_.emplace_back(count, 0);
+      Array& vectors = outputs_.emplace_back(n, count);
+      add("exp_eigenSystem_v3", factor + "Can't calculate eigensystem|",
+          [=, this, &values, &vectors] {
+            return exp_eigenSystem_v3(handle, count, values.address(), vectors.address(), &found_);
+          });
+    }
+    for (int32_t kind = 1; kind <= 3; ++kind) {
+      float* out = reinterpret_cast<float*>(&outputs_.emplace_back(12, 0)[0]);
+      add("exp_mediaSismica_*_v3", "", [this, kind, out] {
+        void* modal = nullptr;
+        int32_t status = exp_mediaSismica_init_v3(&modal, kind, 4, shapes_.data(), 0.05f);
+        if (status == 0) status = exp_mediaSismica_calc24_v3(modal, shapes_.data(), out);
+        return exp_mediaSismica_free_v3(&modal) + status;
+      });
+    }
+    Array& p = outputs_.emplace_back(6 + 3 + 9, 0);  // factor of B, eigenvalues, eigenvectors
+    add("exp_LAPACK_DSPGVD_v3", "",
+        [this, &p] { return exp_LAPACK_DSPGVD_v3(3, 0, packedA_, packedB_, &p[0], &p[6], &p[9]); });
+  }
+  ~HostSequence() { exp_deleteMatrix_v3(&handle); }
 
-  // logPath and dumpPath name files the run may write; an empty logPath leaves the log alone.
-  HostSequence(const Problem& problem, std::string logPath, std::string dumpPath);
-  ~HostSequence();
-  HostSequence(const HostSequence&) = delete;
-  HostSequence& operator=(const HostSequence&) = delete;
+  // Whether every output equals other's bit for bit.
+  bool sameOutputs(HostSequence& other) {
+    return std::equal(outputs_.begin(), outputs_.end(), other.outputs_.begin(),
+                      [](Array& a, Array& b) {
+                        return std::memcmp(&a[0], &b[0], a.data().size() * sizeof(double)) == 0;
+                      });
+  }
 
-  const std::vector<Step>& steps() const { return steps_; }
-  // Runs every step in order; the name of the first that failed, or empty.
-  std::string runAll();
-
-  symRealSPDMatrixLinSys* handle() const { return handle_; }
-  const HostResults& results() const { return results_; }
-  // Releases the object and the combination objects (as the host does at the end).
-  void release();
-
-  // Modes searched on each route: few for Lanczos, a large share of n for the dense search.
-  static constexpr int32_t kLanczosModes = 4;
-  static int32_t denseModes(int32_t n) { return n / 5 + 1; }
+  std::vector<Step> steps;
+  symRealSPDMatrixLinSys* handle = nullptr;
 
  private:
-  void buildSteps();
-  int32_t eigen(int32_t count, std::vector<double>& values, std::vector<double>& vectors,
-                int32_t& found);
-  int32_t solve(std::vector<double>& x, int32_t nrhs, bool asVector);
-  int32_t combine(int kindIndex);
+  void add(std::string name, std::string texts, std::function<int32_t()> call) {
+    steps.push_back(Step{std::move(name), std::move(texts), std::move(call)});
+  }
 
-  const Problem& problem_;
-  std::string logPath_;
-  std::string dumpPath_;
-  symRealSPDMatrixLinSys* handle_ = nullptr;
-  std::array<void*, 3> modal_{};
-  HostResults results_;
-  std::vector<Step> steps_;
-
-  // Host-side scratch, sized once.
-  std::vector<float> modeValues_;
-  std::vector<HostResults::Block> modalIn_;  // one block per mode
-  std::vector<double> packedA_;
-  std::vector<double> packedB_;
-  std::vector<double> packedFactor_;
+  Pair pair_;
+  Array rhs_;
+  std::deque<Array> outputs_;
+  int32_t enable_ = 1, two_ = 2, found_ = 0;  // two columns in the norm estimate, two refinements
+  double limits_[5] = {310.0, 310.0, 1e-3, 12.0, -7.5};
+  std::vector<float> shapes_ = std::vector<float>(4 * 24);  // the first 4 are the frequencies
+  // The pair tridiag(-1, 2, -1), diag(1, 2, 3) of order 3 in packed lower storage.
+  double packedA_[6] = {2.0, -1.0, 0.0, 2.0, -1.0, 2.0};
+  double packedB_[6] = {1.0, 0.0, 0.0, 2.0, 0.0, 3.0};
 };
-
-// Results equal bit for bit; the name of the first field that differs, or empty.
-std::string firstDifference(const HostResults& a, const HostResults& b);
 
 }  // namespace orv::test
