@@ -44,7 +44,8 @@ int32_t eigenSystem(ccsSymSPDMatrix& A, const ccsSymMatrix& B, int32_t count, do
 //
 // On the Lanczos route values[found .. nconv-1] keep the eigenvalues μ of the standard form that
 // the iteration produced; on the dense route positions from found on are left as they were.
-// Memory that runs out, for B′ or for work storage, reads "Out of memory". A stays factored; A and B are otherwise unchanged.
+// Memory that runs out, for B′ or for work storage, reads "Out of memory". A stays factored; A and
+// B are otherwise unchanged.
 int32_t eigenSystemOfPair(ccsSymSPDMatrix& A, const ccsSymMatrix& B, int32_t nev, double* values,
                           double* vectors);
 
