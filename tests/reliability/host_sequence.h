@@ -1,7 +1,8 @@
 // A whole host session through the exports, one export call per step: initialisation of A and B,
 // assembly record by record, conversion, checks 1, 2, 4, 8 and 16 on, factorisation, a block
 // solved, eigenpairs by the Lanczos route and by the dense route, modal combination of kinds 1,
-// 2 and 3, and the dense packed eigen-solver.
+// 2 and 3, and the dense packed eigen-solver; the products, dumps and largest diagonal, and a
+// value edit followed by a solve of one vector.
 #pragma once
 
 #include <algorithm>
@@ -57,6 +58,23 @@ class HostSequence {
     Array& x = outputs_.emplace_back(n, columns);
     add("exp_solve_v3", memory,
         [this, &x] { return exp_solve_v3(handle, x.address(), rhs_.address()); });
+    Array& services = outputs_.emplace_back(2 * n + 1, 0);
+    for (int which = 0; which < 2; ++which) {
+      add("exp_multVector_v3", memory, [this, &services, n, which] {
+        return exp_multVector_v3(handle, &rhs_[0], &services[which * n], which);
+      });
+      add("exp_writeMatrix_v3", memory,
+          [this, which] { return exp_writeMatrix_v3(handle, dump_.c_str(), which); });
+    }
+    add("exp_getMaxDiag_v3", memory,
+        [this, &services, n] { return exp_getMaxDiag_v3(handle, &services[2 * n]); });
+    // A value edit, then one right-hand side as a vector: the numeric work and checks again.
+    Array& edited = outputs_.emplace_back(n, 0);
+    Array& ones = outputs_.emplace_back(n, 0, 1.0);
+    add("exp_setMatrixElem_v3", memory,
+        [this] { return exp_setMatrixElem_v3(handle, 0, 0, 7.0, 0); });
+    add("exp_solve_v3", memory,
+        [this, &edited, &ones] { return exp_solve_v3(handle, edited.address(), ones.address()); });
     for (const int32_t count : {4, n / 5 + 1}) {  // more than 0.15 n modes take the dense route
       Array& values = outputs_.emplace_back(count, 0);
       Array& vectors = outputs_.emplace_back(n, count);
@@ -97,6 +115,7 @@ class HostSequence {
 
   Pair pair_;
   Array rhs_;
+  ScratchFile dump_{"session.ijv"};
   std::deque<Array> outputs_;
   int32_t enable_ = 1, two_ = 2, found_ = 0;  // two columns in the norm estimate, two refinements
   double limits_[5] = {310.0, 310.0, 1e-3, 12.0, -7.5};
