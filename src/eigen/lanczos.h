@@ -15,6 +15,7 @@
 
 #include "eigen/lanczos_control.h"
 #include "eigen/lapack.h"
+#include "platform/fault_cleanup.h"
 
 namespace orv {
 
@@ -86,7 +87,7 @@ class Lanczos {
 
     a_int nconv = 0;
     {
-      std::lock_guard<std::mutex> lock(arpackMutex());
+      FaultSafeLock lock(arpackMutex());
       a_int ido = 0;
       a_int info = 1;  // resid holds the starting vector
       for (;;) {

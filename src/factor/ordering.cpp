@@ -11,6 +11,7 @@
 #include <random>
 
 #include "log/log.h"
+#include "platform/fault_cleanup.h"
 
 namespace orv {
 namespace {
@@ -75,17 +76,8 @@ Graph buildGraph(const CcsRecord& a) {
 // host's rand() sequence goes on as if no ordering had run.
 class MetisRandomState {
  public:
-  MetisRandomState() : lock_(mutex()) {
-#if !defined(_WIN32)
-    static char state[256];
-    host_ = initstate(1u, state, sizeof state);
-#endif
-  }
-  ~MetisRandomState() {
-#if !defined(_WIN32)
-    setstate(host_);
-#endif
-  }
+  MetisRandomState() : lock_(mutex()), host_(swap()), restore_(restore, host_) {}
+  ~MetisRandomState() { restore(host_); }
   MetisRandomState(const MetisRandomState&) = delete;
   MetisRandomState& operator=(const MetisRandomState&) = delete;
 
@@ -95,8 +87,24 @@ class MetisRandomState {
     return m;
   }
 
-  std::lock_guard<std::mutex> lock_;
-  char* host_ = nullptr;
+  // The host's state, put back after the calls (also after a fault, by the export's frame).
+  static char* swap() {
+#if !defined(_WIN32)
+    static char state[256];
+    return initstate(1u, state, sizeof state);
+#else
+    return nullptr;
+#endif
+  }
+  static void restore(void* host) {
+#if !defined(_WIN32)
+    setstate(static_cast<char*>(host));
+#endif
+  }
+
+  FaultSafeLock lock_;
+  char* host_;
+  FaultCleanup restore_;
 };
 
 std::vector<int32_t> metisOrder(Graph& g) {

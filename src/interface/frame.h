@@ -13,6 +13,7 @@
 #include <new>
 
 #include "interface/linsys.h"
+#include "platform/fault_cleanup.h"
 #include "platform/platform.h"
 
 namespace orv {
@@ -41,18 +42,21 @@ class FaultScope {
 // allocation it was. A floating-point trap the caller enabled is reported as the fault it would
 // have been (see FpuGuard); with guard Mode::mask (frame F) there is none.
 //
-// A fault jumps back here past the body's destructors. That is safe because the exports read
-// the host's memory (the only thing that can fault once traps are masked) by copying or probing
-// it before they take a lock or own anything. A second fault while the first is reported (an
-// object pointer that is not one) is reported without the object.
+// A fault jumps back here past the body's destructors. The locks and swapped process-wide state
+// they would have released are undone here (FaultCleanup); buffers are safe because the exports
+// read the host's memory, the only thing that can fault once traps are masked, by copying or
+// probing it before they own anything. A second fault while the first is reported (an object
+// pointer that is not one) is reported without the object.
 template <class Body>
 int32_t barrierFrame(symRealSPDMatrixLinSys* const& obj, Body&& body,
                      FpuGuard::Mode mode = FpuGuard::Mode::report) {
   FpuGuard guard(mode);
   FaultTarget target;
   FaultScope scope(target);
+  const int held = FaultCleanup::depth();
   if (sigsetjmp(target.jump, 0) != 0) {
     guard.faulted();
+    FaultCleanup::undoSince(held);
     reportError(target.faults == 1 ? obj : nullptr, SE_Exception(target.code).what());
     return -1;
   }
@@ -90,8 +94,10 @@ int32_t silentFrame(Body&& body, FpuGuard::Mode mode = FpuGuard::Mode::report) {
   FpuGuard guard(mode);
   FaultTarget target;
   FaultScope scope(target);
+  const int held = FaultCleanup::depth();
   if (sigsetjmp(target.jump, 0) != 0) {
     guard.faulted();
+    FaultCleanup::undoSince(held);
     return -1;
   }
   try {

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "log/log.h"
+#include "platform/fault_cleanup.h"
 
 symRealSPDMatrixLinSys::~symRealSPDMatrixLinSys() {
   A.release();
@@ -43,19 +44,19 @@ constinit ProcessError processError;
 }  // namespace
 
 BSTR takeProcessError() {
-  std::lock_guard<std::mutex> lock(processError.mutex);
+  FaultSafeLock lock(processError.mutex);
   BSTR copy = makeBstr(processError.text);
   processError.text[0] = '\0';
   return copy;
 }
 
 void clearProcessError() {
-  std::lock_guard<std::mutex> lock(processError.mutex);
+  FaultSafeLock lock(processError.mutex);
   processError.text[0] = '\0';
 }
 
 void setProcessError(const char* text) {
-  std::lock_guard<std::mutex> lock(processError.mutex);
+  FaultSafeLock lock(processError.mutex);
   std::snprintf(processError.text, sizeof processError.text, "%s", text);
 }
 

@@ -1,5 +1,7 @@
 #include "log.h"
 
+#include "platform/fault_cleanup.h"
+
 #include <time.h>
 
 #include <atomic>
@@ -79,7 +81,7 @@ int taucs_printf(const char* format, ...) {
     }
   }
   LogSink& s = sink();
-  std::lock_guard<std::mutex> lock(s.mutex);
+  FaultSafeLock lock(s.mutex);
   if (s.logType == 0) return 0;
   std::fwrite(text, 1, size, s.logFile);
   std::fflush(s.logFile);
@@ -88,7 +90,7 @@ int taucs_printf(const char* format, ...) {
 
 int setLogDestination(const std::string& fileName, const std::string& banner) {
   LogSink& s = sink();
-  std::lock_guard<std::mutex> lock(s.mutex);
+  FaultSafeLock lock(s.mutex);
   const int status = closeAndOpen(s, fileName);
   if (status == 0 && s.logType != 0) {
     std::fputs(banner.c_str(), s.logFile);
