@@ -94,7 +94,9 @@ ORV_API void ORV_CALL exp_deleteMatrix_v3(symRealSPDMatrixLinSys** handle) {
 ORV_API int32_t ORV_CALL exp_logDestination_v3(symRealSPDMatrixLinSys* obj, const char* fileName) {
   return barrierFrame(obj, [&] {
     if (fileName == nullptr) throw "Log file name is null";
-    return orv::setLogDestination(orv::hostString(fileName), orv::versionBanner());
+    // The host's text first: a fault reading it must find nothing allocated yet.
+    const std::string name = orv::hostString(fileName);
+    return orv::setLogDestination(name, orv::versionBanner());
   });
 }
 
