@@ -19,7 +19,7 @@ namespace {
 int32_t initMatrix(symRealSPDMatrixLinSys** handle, symRealSPDMatrixLinSys*& created, int32_t n,
                    int32_t which) {
   if (handle == nullptr) throw "Handle pointer is null";
-  orv::probeWrite(handle, sizeof *handle);
+  orv::probeWrite(handle, sizeof(void*));  // the host's variable holds a pointer
   created = *handle;
   if (*handle == nullptr) {
     created = new symRealSPDMatrixLinSys;
