@@ -2,6 +2,7 @@
 // dense packed solver that needs no handle.
 #include <ORVSparseSolver/exports.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "eigen/eigen.h"
@@ -46,7 +47,8 @@ int32_t eigenSystem(symRealSPDMatrixLinSys& system, int32_t count, SAFEARRAY** e
     const auto columns = static_cast<size_t>(count);
     if (values != nullptr) orv::probeWrite(values, sizeof(double) * columns);
     if (vectors != nullptr) {
-      orv::probeWrite(vectors, sizeof(double) * columns * static_cast<size_t>(system.A.n()));
+      const auto rows = static_cast<size_t>(std::max(system.A.n(), 0));
+      orv::probeWrite(vectors, sizeof(double) * columns * rows);
     }
   }
   *found = orv::eigenSystem(system.A, system.B, count, values, vectors);

@@ -6,6 +6,7 @@
 #include "log/log.h"
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -68,7 +69,9 @@ int32_t solve(symRealSPDMatrixLinSys& system, SAFEARRAY** X, SAFEARRAY** RHS) {
   if (blocks.nrhs > 0 && (blocks.x == nullptr || blocks.rhs == nullptr)) {
     throw "X and/or RHS data not allocated";
   }
-  const size_t bytes = sizeof(double) * static_cast<size_t>(system.A.n()) * blocks.nrhs;
+  // An order below 0 is accepted and holds no rows.
+  const size_t order = static_cast<size_t>(std::max(system.A.n(), 0));
+  const size_t bytes = sizeof(double) * order * static_cast<size_t>(blocks.nrhs);
   orv::probeRead(blocks.rhs, bytes);
   orv::probeWrite(blocks.x, bytes);
   system.A.solve(blocks.x, blocks.rhs, blocks.nrhs);

@@ -25,7 +25,7 @@ struct Row {
 struct Sweep {
   SystemHandle ready, fresh;
   symRealSPDMatrixLinSys *a = nullptr, *e = nullptr;
-  Array v{3, 0, 1.0}, x{3, 0}, y{3, 1};  // vectors, and a block of one column
+  Array v{3, 0, 1.0}, x{3, 0}, y{3, 1}, z{1, 0};  // vectors, a block of one column, an empty one
   int i = 1, found = -1;
   double d = 1.0, nan = std::nan("");
 
@@ -46,6 +46,7 @@ struct Sweep {
   std::vector<Row> rows() {
     const std::string range = "Element index out of range", setting = "Check setting not allocated";
     y.descriptor().pvData = nullptr;
+    z.bounds()[0].cElements = 0;
     return {
         {-2, "[process] symRealSPDMatrixLinSys not allocated",
          [&] { return exp_initMatrix_v3(nullptr, 3, 0) + exp_factor_v3(nullptr, ""); }},
@@ -75,6 +76,8 @@ struct Sweep {
         {-1, "Matrix already in CCS form", [&] { return exp_createCCS_v3(a, 0); }},
         {-1, "Matrix is not assembled", [&] { return exp_getMaxDiag_v3(e, &d); }},
         {-1, "Matrix not assembled yet", [&] { return exp_solve_v3(e, x.address(), v.address()); }},
+        {-1, "Matrix not assembled yet",  // an order below 0 holds no rows to read
+         [&] { return exp_initMatrix_v3(&e, -3, 0) + exp_solve_v3(e, z.address(), z.address()); }},
         {-1, "Optimal ordering calculation failed", [&] { return exp_factor_v3(a, "x"); }},
         {-1, "Numeric factorization failed", [&] { return set(1, 1, nan) + exp_factor_v3(a, ""); }},
     };
