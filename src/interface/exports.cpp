@@ -188,9 +188,11 @@ ORV_API int32_t ORV_CALL exp_checksSettings_v3(symRealSPDMatrixLinSys* obj, int3
                                                double* value, int32_t* ivalue, int32_t code) {
   return barrierFrame(obj, [&] {
     symRealSPDMatrixLinSys& system = requireObject(obj);
-    if (enable != nullptr) orv::probeWrite(enable, sizeof *enable);
-    if (value != nullptr) orv::probeWrite(value, sizeof *value);
-    if (ivalue != nullptr) orv::probeWrite(ivalue, sizeof *ivalue);
+    // Read only: a setting the host sets may live in read-only memory. Nothing is held here, so
+    // a fault writing a reported value back leaves nothing behind either.
+    if (enable != nullptr) orv::probeRead(enable, sizeof *enable);
+    if (value != nullptr) orv::probeRead(value, sizeof *value);
+    if (ivalue != nullptr) orv::probeRead(ivalue, sizeof *ivalue);
     system.A.checksSettings(enable, value, ivalue, code);
     return 0;
   });
