@@ -58,13 +58,15 @@ void ccsSymSPDMatrix::numericStep(std::unique_ptr<CcsRecord>& pap) {
   if (!pap) pap = permute();
   const bool ready = L_.numeric(*pap);
   pap.reset();
-  if (!ready && L_.status() == FactorStatus::notPositiveDefinite) {
-    // The pivot's column is one of the reordered matrix; the host knows its equations by its own
-    // numbering.
-    taucs_printf("Non-positive pivot in original column %d\n", originalIndex(L_.pivotColumn()));
+  if (!ready) {
+    if (L_.status() == FactorStatus::outOfMemory) throw "Out of memory";
+    if (L_.status() == FactorStatus::notPositiveDefinite) {
+      // The pivot's column is one of the reordered matrix; the host knows its equations by its
+      // own numbering.
+      taucs_printf("Non-positive pivot in original column %d\n", originalIndex(L_.pivotColumn()));
+    }
+    throw "Numeric factorization failed";
   }
-  if (!ready && L_.status() == FactorStatus::outOfMemory) throw "Out of memory";
-  if (!ready) throw "Numeric factorization failed";
   timer_.completePhase("Numeric factorization");
 }
 

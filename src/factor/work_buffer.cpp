@@ -53,6 +53,14 @@ uint64_t addressSpaceRoom() {
   return limit.rlim_cur > used ? limit.rlim_cur - used : 0;
 }
 
+// The limit in one file less the use in another; kUnlimited when either cannot be read.
+uint64_t room(const std::string& limitFile, const std::string& usedFile) {
+  const uint64_t limit = readNumber(limitFile);
+  const uint64_t used = readNumber(usedFile);
+  if (limit == kUnlimited || used == kUnlimited) return kUnlimited;
+  return limit > used ? limit - used : 0;
+}
+
 // Room under the memory limit of the process's control group (version 2, then version 1).
 uint64_t controlGroupRoom() {
   std::ifstream in("/proc/self/cgroup");
@@ -60,16 +68,11 @@ uint64_t controlGroupRoom() {
   while (std::getline(in, line)) {
     if (line.rfind("0::", 0) == 0) {
       const std::string dir = "/sys/fs/cgroup" + line.substr(3);
-      const uint64_t limit = readNumber(dir + "/memory.max");
-      const uint64_t used = readNumber(dir + "/memory.current");
-      if (limit == kUnlimited || used == kUnlimited) return kUnlimited;
-      return limit > used ? limit - used : 0;
+      return room(dir + "/memory.max", dir + "/memory.current");
     }
   }
-  const uint64_t limit = readNumber("/sys/fs/cgroup/memory/memory.limit_in_bytes");
-  const uint64_t used = readNumber("/sys/fs/cgroup/memory/memory.usage_in_bytes");
-  if (limit == kUnlimited || used == kUnlimited) return kUnlimited;
-  return limit > used ? limit - used : 0;
+  return room("/sys/fs/cgroup/memory/memory.limit_in_bytes",
+              "/sys/fs/cgroup/memory/memory.usage_in_bytes");
 }
 
 // Bytes the process may still take: the smallest of the physical memory available, the room left

@@ -145,7 +145,7 @@ ORV_API int32_t ORV_CALL exp_multVector_v3(symRealSPDMatrixLinSys* obj, const do
   return guardedFrame(obj, [&] {
     const orv::ccsSymMatrix& m = requireObject(obj).matrix(whichMatrix);
     if (x == nullptr || y == nullptr) throw "Vector not allocated";
-    const size_t bytes = sizeof(double) * static_cast<size_t>(m.n() > 0 ? m.n() : 0);
+    const size_t bytes = sizeof(double) * static_cast<size_t>(std::max(m.n(), 0));
     orv::probeRead(x, bytes);
     orv::probeWrite(y, bytes);
     m.multiply(x, y);

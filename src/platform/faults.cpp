@@ -1,6 +1,8 @@
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "platform.h"
@@ -97,6 +99,27 @@ void installFaultHandlers() {
       sigaction(kSignals[k], &action, &previousActions[k]);
     }
   });
+}
+
+void probeRead(const void* data, size_t bytes) {
+  if (bytes == 0) return;
+  static const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  const volatile char* p = static_cast<const volatile char*>(data);
+  for (size_t k = 0; k < bytes; k += page) static_cast<void>(p[k]);
+  static_cast<void>(p[bytes - 1]);
+}
+
+void probeWrite(void* data, size_t bytes) {
+  if (bytes == 0) return;
+  static const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  volatile char* p = static_cast<volatile char*>(data);
+  for (size_t k = 0; k < bytes; k += page) p[k] = p[k];
+  p[bytes - 1] = p[bytes - 1];
+}
+
+std::string hostString(const char* text) {
+  const size_t length = std::strlen(text);
+  return std::string(text, length);
 }
 
 }  // namespace orv
