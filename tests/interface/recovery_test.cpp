@@ -136,10 +136,11 @@ int faultThenLogFromTwoThreads() {
       exp_factor_v3(reinterpret_cast<symRealSPDMatrixLinSys*>(noAccess()), "") == -1 &&
       lastError(nullptr) == "symRealSPDMatrixLinSys not allocated";
   int ok[2] = {0, 0};
+  // Deleting an object turns logging off, so both live until both threads are done.
+  SystemHandle systems[2];
   auto work = [&](int k) {
-    SystemHandle system;
-    assemble(system);
-    ok[k] = exp_factor_v3(system.get(), "metis_node") == 0 ? 1 : 0;
+    assemble(systems[k]);
+    ok[k] = exp_factor_v3(systems[k].get(), "metis_node") == 0 ? 1 : 0;
   };
   std::thread first(work, 0);
   std::thread second(work, 1);
