@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 using orv::barrierFrame;
 using orv::guardedFrame;
@@ -78,6 +79,17 @@ int32_t solve(symRealSPDMatrixLinSys& system, SAFEARRAY** X, SAFEARRAY** RHS) {
   return 0;
 }
 
+// A text is emptied only once its copy exists, so with memory exhausted it can be fetched again.
+BSTR takeLastError(symRealSPDMatrixLinSys* obj) {
+  if (obj == nullptr) return orv::takeProcessError();
+  // An address that is not an object's faults here, before the copy is allocated.
+  orv::probeWrite(obj, sizeof *obj);
+  BSTR text = orv::makeBstr(obj->lastError);
+  obj->lastError.clear();
+  orv::clearProcessError();
+  return text;
+}
+
 }  // namespace
 
 extern "C" {
@@ -89,9 +101,12 @@ ORV_API int32_t ORV_CALL exp_initMatrix_v3(symRealSPDMatrixLinSys** handle, int3
 }
 
 ORV_API void ORV_CALL exp_deleteMatrix_v3(symRealSPDMatrixLinSys** handle) {
-  if (handle == nullptr) return;
-  delete *handle;
-  *handle = nullptr;
+  symRealSPDMatrixLinSys* const noObject = nullptr;
+  barrierFrame(noObject, [&] {
+    // The variable is cleared before the object goes, so that it holds 0 after a fault too.
+    if (handle != nullptr) delete std::exchange(*handle, nullptr);
+    return 0;
+  });
 }
 
 ORV_API int32_t ORV_CALL exp_logDestination_v3(symRealSPDMatrixLinSys* obj, const char* fileName) {
@@ -104,17 +119,13 @@ ORV_API int32_t ORV_CALL exp_logDestination_v3(symRealSPDMatrixLinSys* obj, cons
 }
 
 ORV_API BSTR ORV_CALL exp_getLastError_v3(symRealSPDMatrixLinSys* obj) {
-  // Allocation is the only thing that can fail here, and no exception may leave the library. A
-  // text is emptied only once its copy exists, so with memory exhausted it can be fetched again.
-  try {
-    if (obj == nullptr) return orv::takeProcessError();
-    BSTR text = orv::makeBstr(obj->lastError);
-    obj->lastError.clear();
-    orv::clearProcessError();
-    return text;
-  } catch (...) {
-    return nullptr;
-  }
+  // Null when memory is exhausted or obj is not an object's address.
+  BSTR text = nullptr;
+  orv::silentFrame([&] {
+    text = takeLastError(obj);
+    return 0;
+  });
+  return text;
 }
 
 ORV_API int32_t ORV_CALL exp_incrMatrixElem_v3(symRealSPDMatrixLinSys* obj, int32_t row,

@@ -67,6 +67,17 @@ TEST(HardwareFault, IsReportedAsTheExceptionCodeEveryTimeAndTheLibraryStaysUsabl
   EXPECT_EQ(lastError(nullptr), "symRealSPDMatrixLinSys not allocated");
 }
 
+TEST(HardwareFault, InDeleteOrLastErrorIsAbsorbed) {
+  auto* const notAnObject = reinterpret_cast<symRealSPDMatrixLinSys*>(16);
+  exp_deleteMatrix_v3(reinterpret_cast<symRealSPDMatrixLinSys**>(16));
+  EXPECT_EQ(lastError(nullptr), "symRealSPDMatrixLinSys not allocated");
+  symRealSPDMatrixLinSys* handle = notAnObject;
+  exp_deleteMatrix_v3(&handle);
+  EXPECT_EQ(handle, nullptr);
+  EXPECT_EQ(lastError(nullptr), "symRealSPDMatrixLinSys not allocated");
+  EXPECT_EQ(exp_getLastError_v3(notAnObject), nullptr);
+}
+
 std::string initialised(char tag, int n) {
   return std::string(1, tag) + ": Matrix initialised to " + std::to_string(n) +
          " degree of freedom\n" + tag + ": Matrix assembly started\n";
