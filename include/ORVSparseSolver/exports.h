@@ -11,7 +11,9 @@
  *    "symRealSPDMatrixLinSys not allocated".
  *  - whichMatrix 0 selects the stiffness matrix A, any other value the second matrix B.
  *  - Indices are 0-based. Only the lower triangle (row >= column) is meant to be supplied; an
- *    entry given above the diagonal is kept as given and read as its symmetric pair.
+ *    entry given above the diagonal is kept as given and read as its symmetric pair, so a host
+ *    that scatters a full element matrix counts every off-diagonal term twice. Scatter, of
+ *    each element matrix, only the entries whose global row is >= their global column.
  *  - Results are 0 on success and -1 on failure. After a failure exp_getLastError_v3 returns
  *    the text; each failure is also logged as "ERROR: <text>".
  *  - No C++ exception, hardware fault (access violation, illegal instruction, arithmetic trap)
@@ -26,11 +28,30 @@
  *    is held and nothing is leaked: the arrays and texts the host passes are read (or probed)
  *    before an export takes a lock or allocates, so that a bad pointer faults there.
  *  - Matrices are not shared between threads: one caller at a time per handle.
+ *  - Logging is off until exp_logDestination_v3 names a file; exp_deleteMatrix_v3 turns it off
+ *    again.
+ *
+ * Calling order of a host
+ *   1. exp_initMatrix_v3(&handle, n, 0)      A, the stiffness matrix (creates the object)
+ *   2. exp_initMatrix_v3(&handle, n, 1)      B, the mass matrix, only for eigenpairs; after A,
+ *                                             since initialising A releases B
+ *   3. exp_incrMatrixElem_v3(...)             the lower triangle of every element, A and B
+ *   4. exp_createCCS_v3(handle, 0) and (handle, 1): both matrices converted
+ *   5. exp_checksSettings_v3(...)             optional: the checks the factorisation and the
+ *                                             solution run (defaults below)
+ *   6. exp_factor_v3(handle, "metis_node")    optional: exp_solve_v3 and exp_eigenSystem_v3
+ *                                             factorise A when needed
+ *   7. exp_solve_v3(...) for any number of blocks of load cases
+ *   8. exp_eigenSystem_v3(...)
+ *   9. exp_deleteMatrix_v3(&handle)
+ * Every call that returns -1 leaves its reason for exp_getLastError_v3.
  *
  * Arrays of doubles that the host passes whole (exp_solve_v3, exp_eigenSystem_v3) come as a
  * pointer to a SAFEARRAY descriptor pointer. Only cDims, pvData and rgsabound[k].cElements are
  * read. For two dimensions rgsabound[0] counts the columns and rgsabound[1] the rows, and the
- * data are column-major: element (r, c) is pvData[r + c * rows].
+ * data are column-major: element (r, c) is pvData[r + c * rows]. The declared SAFEARRAY has room
+ * for one bound only: a two-dimensional descriptor is a SAFEARRAY2D, filled by
+ * orvMatrixDescriptor (orvVectorDescriptor fills a one-dimensional one).
  */
 #ifndef ORVSPARSESOLVER_EXPORTS_H
 #define ORVSPARSESOLVER_EXPORTS_H
@@ -86,6 +107,45 @@ ORV_API uint32_t ORV_CALL SysStringByteLen(BSTR s);
 ORV_API void ORV_CALL SysFreeString(BSTR s);
 #endif
 
+/* A descriptor with room for the two bounds of a matrix: the first fields are those of
+   SAFEARRAY, so its address, cast to SAFEARRAY*, is what the exports take. */
+typedef struct tagSAFEARRAY2D {
+  uint16_t cDims;
+  uint16_t fFeatures;
+  uint32_t cbElements;
+  uint32_t cLocks;
+  void* pvData;
+  SAFEARRAYBOUND rgsabound[2];
+} SAFEARRAY2D;
+
+/* Fills *d to describe the rows x columns doubles at data, column-major (element (r, c) at
+   data[r + c * rows]); returns the pointer the exports take. */
+static inline SAFEARRAY* orvMatrixDescriptor(SAFEARRAY2D* d, double* data, uint32_t rows,
+                                             uint32_t columns) {
+  d->cDims = 2;
+  d->fFeatures = 0;
+  d->cbElements = sizeof(double);
+  d->cLocks = 0;
+  d->pvData = data;
+  d->rgsabound[0].cElements = columns; /* the last index first */
+  d->rgsabound[0].lLbound = 0;
+  d->rgsabound[1].cElements = rows;
+  d->rgsabound[1].lLbound = 0;
+  return (SAFEARRAY*)(void*)d;
+}
+
+/* Fills *d to describe the count doubles at data; returns d. */
+static inline SAFEARRAY* orvVectorDescriptor(SAFEARRAY* d, double* data, uint32_t count) {
+  d->cDims = 1;
+  d->fFeatures = 0;
+  d->cbElements = sizeof(double);
+  d->cLocks = 0;
+  d->pvData = data;
+  d->rgsabound[0].cElements = count;
+  d->rgsabound[0].lLbound = 0;
+  return d;
+}
+
 /* Opaque linear-system object behind a matrix handle. */
 typedef struct symRealSPDMatrixLinSys symRealSPDMatrixLinSys;
 
@@ -109,7 +169,9 @@ ORV_API int32_t ORV_CALL exp_initMatrix_v3(symRealSPDMatrixLinSys** handle, int3
 /* exp_deleteMatrix_v3: releases A then B (logging "A: All memory released" and
    "B: All memory released" for each that had a dimension), destroys the object in *handle, turns
    the process-wide log off for every object, and sets *handle to 0. A handle variable holding 0,
-   or a null handle pointer, does nothing. No failure is possible. */
+   or a null handle pointer, does nothing. A fault on the way (a handle pointer or handle that is
+   not one) is absorbed: *handle is 0 if it could be written and the process-wide text reads
+   "symRealSPDMatrixLinSys not allocated". */
 ORV_API void ORV_CALL exp_deleteMatrix_v3(symRealSPDMatrixLinSys** handle);
 
 /* exp_logDestination_v3: closes the current log (its content stays on disk), then opens fileName
@@ -124,7 +186,8 @@ ORV_API int32_t ORV_CALL exp_logDestination_v3(symRealSPDMatrixLinSys* obj, cons
 
 /* exp_getLastError_v3: the last error text of obj, or the process-wide text when obj is null, as
    a new BSTR of its bytes; the caller frees it with SysFreeString. With no error the string is
-   empty (length 0), never null; null only when memory is exhausted. The text that was read is
+   empty (length 0), never null; null only when memory is exhausted or when obj is not an
+   object's address (a fault reading it, absorbed). The text that was read is
    emptied, and the process-wide text is emptied in every case. A successful call never clears
    a text: an old error stays readable until fetched. */
 ORV_API BSTR ORV_CALL exp_getLastError_v3(symRealSPDMatrixLinSys* obj);
@@ -207,7 +270,9 @@ ORV_API int32_t ORV_CALL exp_solve_v3(symRealSPDMatrixLinSys* obj, SAFEARRAY** X
 
 /* exp_eigenSystem_v3 (guarded): the count smallest eigenvalues of A x = lambda B x, ascending, in
    *eig (null, or one dimension of count doubles) and the eigenvectors in *eiv (null, or N rows by
-   count columns, the host's numbering, x_i' A x_j = delta_ij so x_i' B x_i = 1 / lambda_i).
+   count columns, the host's numbering). The eigenvectors are scaled to x_i' A x_j = delta_ij, so
+   x_i' B x_i = 1 / lambda_i: multiply x_i by sqrt(lambda_i) for the mass-normalised mode shape
+   (x' B x = 1) of structural dynamics. The sign of each eigenvector is arbitrary.
    *found receives the number of valid pairs, only on success; positions from found on are not
    part of the result. The search is capped at the number of diagonal entries of B stored and
    non-zero; count <= 0 finds 0. The first lambda <= 0 or >= 1e12 ends the list. A is factorised
@@ -247,13 +312,58 @@ ORV_API int32_t ORV_CALL exp_LAPACK_DSPGVD_v3(int32_t n, int32_t bpReady, const 
 
 /* ---- Seismic modal combination (own handles, no log, no error text) ---- */
 
-/* kind 1: square root of the sum of squares; 2: complete quadratic combination of modes with the
-   given modal values and damping ratio; 3: sum of absolute values. */
+/* A combination object folds the peak responses of 24 quantities over numModes vibration modes
+   into one peak response per quantity. The objects are independent of the matrix handles; the
+   three exports return 0 on success and -1 on failure, with no error text and no log line.
+
+   Layout: in holds numModes blocks of 24 floats, mode 0 first; the response of quantity q in
+   mode i is in[24 * i + q]. out is one block of 24 floats, out[q] for quantity q. Both are
+   16-byte aligned (C11 _Alignas(16), aligned_alloc) and do not overlap. Unused quantities may
+   be left 0. Every quantity is combined independently, in single precision, modes in
+   ascending order, with the same bits on every processor. */
+
+/* exp_mediaSismica_init_v3: creates a combination object and stores its address in *handle
+   (what *handle held before is overwritten, not released).
+   kind 1: square root of the sum of squares (SRSS);
+   kind 2: complete quadratic combination (CQC) of modes with the given modal values and
+           damping;
+   kind 3: sum of absolute values.
+   - modeValues and damping are read for kind 2 only, and only during this call. modeValues
+     holds one value per mode: circular frequencies, frequencies or periods, in any unit, since
+     only the ratio of two values enters and a ratio and its reciprocal give the same
+     coefficient. Not the eigenvalues of exp_eigenSystem_v3 (their ratios are the squares of
+     the frequency ratios): pass sqrt(lambda). The values must be positive and finite; equal
+     values are allowed (closely spaced modes).
+   - damping is the ratio to critical damping common to all modes: 0.05 for 5 %. With 0, equal
+     modal values give NaN coefficients.
+   - A negative numModes counts as 0 for kinds 1 and 3.
+   - -1, *handle unchanged: a null handle, a kind other than 1, 2 or 3, kind 2 with a negative
+     numModes or with a null modeValues for two modes or more, memory exhausted (kind 2 keeps
+     numModes (numModes - 1) / 2 floats), a fault reading modeValues or writing *handle. */
 ORV_API int32_t ORV_CALL exp_mediaSismica_init_v3(void** handle, int32_t kind, int32_t numModes,
                                                   const float* modeValues, float damping);
-/* Combines numModes blocks of 24 floats at in into the 24 floats at out; both 16-byte aligned. */
+
+/* exp_mediaSismica_calc24_v3: combines the numModes blocks at in into out; u_i stands for
+   in[24 * i + q] and the formula holds for each q.
+   - kind 1, SRSS: out[q] = sqrt(out[q] + sum of u_i^2);
+   - kind 3, absolute sum: out[q] = out[q] + sum of |u_i|;
+     both add onto what out already holds: set out to zero before each call. An uninitialised
+     out gives garbage or NaN, and a second call on the same out does not repeat the result
+     (SRSS adds the square root of the first result unsquared).
+   - kind 2, CQC: out[q] = sqrt(sum of u_i^2 + sum over i < j of 2 rho_ij |u_i u_j|) with
+     rho_ij = 8 z^2 (1 + r) r^1.5 / ((1 - r^2)^2 + 4 z^2 r (1 + r)^2), r = value_i / value_j and
+     z the damping ratio (Der Kiureghian's equal-damping coefficient). The cross terms enter with
+     their absolute value, so the result is never below SRSS whatever the signs of the modal
+     responses. out is overwritten; what it held is not read.
+   - -1: a null handle, a null or misaligned out, a null or misaligned in when the object has
+     modes, a fault reading in or writing out, a floating-point trap the caller enabled.
+   The handle must come from exp_mediaSismica_init_v3 and not be freed. One object may combine
+   on several threads at once, each call with its own out. */
 ORV_API int32_t ORV_CALL exp_mediaSismica_calc24_v3(void* handle, const float* in, float* out);
-/* Destroys the object in *handle (if any) and sets *handle to 0. */
+
+/* exp_mediaSismica_free_v3: sets *handle to 0 and destroys the object it held; 0 in *handle
+   does nothing. Returns 0; -1 for a null handle pointer or a fault (an address in *handle
+   that is not an object's). */
 ORV_API int32_t ORV_CALL exp_mediaSismica_free_v3(void** handle);
 
 #ifdef __cplusplus

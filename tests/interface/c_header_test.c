@@ -2,10 +2,32 @@
 #include <ORVSparseSolver/exports.h>
 #include <stddef.h>
 
+static int near(double value, double expected) {
+  return value - expected < 1e-12 && expected - value < 1e-12;
+}
+
+/* A = diag(2, 4) and two load cases as a 2 x 2 block built by the header's helper: the
+   solution's columns are (1, 1) and (2, 0.5), so a descriptor that swapped rows and columns
+   would show. */
+static int solvesABlock(symRealSPDMatrixLinSys* system) {
+  double rhs[4] = {2.0, 4.0, 4.0, 2.0};
+  double x[4] = {0.0, 0.0, 0.0, 0.0};
+  SAFEARRAY2D rhsBlock, xBlock;
+  SAFEARRAY* rhsArray = orvMatrixDescriptor(&rhsBlock, rhs, 2, 2);
+  SAFEARRAY* xArray = orvMatrixDescriptor(&xBlock, x, 2, 2);
+  if (exp_incrMatrixElem_v3(system, 0, 0, 2.0, 0) != 0 ||
+      exp_incrMatrixElem_v3(system, 1, 1, 4.0, 0) != 0 || exp_createCCS_v3(system, 0) != 0 ||
+      exp_solve_v3(system, &xArray, &rhsArray) != 0) {
+    return 0;
+  }
+  return near(x[0], 1.0) && near(x[1], 1.0) && near(x[2], 2.0) && near(x[3], 0.5);
+}
+
 int main(void) {
   symRealSPDMatrixLinSys* system = NULL;
   int status = exp_initMatrix_v3(&system, 4, 0) != 0 || exp_initMatrix_v3(&system, 5, 1) != -1;
   SysFreeString(exp_getLastError_v3(system));
+  status = status || exp_initMatrix_v3(&system, 2, 0) != 0 || !solvesABlock(system);
   exp_deleteMatrix_v3(&system);
   return status || system != NULL;
 }
