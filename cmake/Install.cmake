@@ -1,13 +1,16 @@
-# Installed layout: the library, its header, a CMake package and a pkg-config file.
-include(GNUInstallDirs)
+# Installed layout: the library, its header, a CMake package, a pkg-config file and the host
+# example.
 include(CMakePackageConfigHelpers)
 
 install(TARGETS ORVSparseSolverDLL3 EXPORT ORVSparseSolverTargets
         LIBRARY DESTINATION lib
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# The library's dependencies come from the system's folders; the run path is the programs'.
+set_target_properties(ORVSparseSolverDLL3 PROPERTIES INSTALL_RPATH "")
 install(FILES include/ORVSparseSolver/exports.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ORVSparseSolver)
+install(FILES examples/host_example.c DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 install(EXPORT ORVSparseSolverTargets NAMESPACE ORVSparseSolver::
         DESTINATION lib/cmake/ORVSparseSolver)
 set_target_properties(ORVSparseSolverDLL3 PROPERTIES EXPORT_NAME ORVSparseSolver)
