@@ -131,7 +131,11 @@ static inline SAFEARRAY* orvMatrixDescriptor(SAFEARRAY2D* d, double* data, uint3
   d->rgsabound[0].lLbound = 0;
   d->rgsabound[1].cElements = rows;
   d->rgsabound[1].lLbound = 0;
+#ifdef __cplusplus
+  return reinterpret_cast<SAFEARRAY*>(d);
+#else
   return (SAFEARRAY*)(void*)d;
+#endif
 }
 
 /* Fills *d to describe the count doubles at data; returns d. */
