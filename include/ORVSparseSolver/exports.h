@@ -34,17 +34,18 @@
  * Calling order of a host
  *   1. exp_initMatrix_v3(&handle, n, 0)      A, the stiffness matrix (creates the object)
  *   2. exp_initMatrix_v3(&handle, n, 1)      B, the mass matrix, only for eigenpairs; after A,
- *                                             since initialising A releases B
- *   3. exp_incrMatrixElem_v3(...)             the lower triangle of every element, A and B
- *   4. exp_createCCS_v3(handle, 0) and (handle, 1): both matrices converted
- *   5. exp_checksSettings_v3(...)             optional: the checks the factorisation and the
- *                                             solution run (defaults below)
- *   6. exp_factor_v3(handle, "metis_node")    optional: exp_solve_v3 and exp_eigenSystem_v3
- *                                             factorise A when needed
- *   7. exp_solve_v3(...) for any number of blocks of load cases
+ *                                            since initialising A releases B
+ *   3. exp_incrMatrixElem_v3(...)            the lower triangle of every element, A and B
+ *   4. exp_createCCS_v3(handle, 0), (.., 1)  both matrices converted
+ *   5. exp_checksSettings_v3(...)            optional: the checks the factorisation and the
+ *                                            solution run (defaults below)
+ *   6. exp_factor_v3(handle, "metis_node")   optional: exp_solve_v3 and exp_eigenSystem_v3
+ *                                            factorise A when needed
+ *   7. exp_solve_v3(...)                     any number of blocks of load cases
  *   8. exp_eigenSystem_v3(...)
  *   9. exp_deleteMatrix_v3(&handle)
- * Every call that returns -1 leaves its reason for exp_getLastError_v3.
+ * A matrix export that returns -1 leaves its reason for exp_getLastError_v3, except where its
+ * description below says otherwise.
  *
  * Arrays of doubles that the host passes whole (exp_solve_v3, exp_eigenSystem_v3) come as a
  * pointer to a SAFEARRAY descriptor pointer. Only cDims, pvData and rgsabound[k].cElements are
