@@ -31,8 +31,8 @@ enum { kNodes = 5, kLoadCases = 3, kModes = 3, kQuantities = 24 };
 static const double kStiffness = 1000.0;
 static const double kMass = 1.0;
 static const double kLoad = 10.0;
-/* Peak ground-relative acceleration of every mode (a flat design spectrum) and the damping
-   ratio of every mode. */
+/* The spectral acceleration of every mode (a flat design spectrum) and the damping ratio
+   common to all modes. */
 static const double kSpectralAcceleration = 2.0;
 static const float kDampingRatio = 0.05f;
 
