@@ -207,13 +207,13 @@ TEST(OrvsolveRuns, MessagesAndExitStatuses) {
            "Factorization: Matrix is not positive definite.\n  Non-positive pivot in column 1\n  "
            "Non-positive pivot in original column 1\n"},
       {"model solid --size 2147483647x1x1", 2,
-       M + "2147483647x1x1: a solid of 25769803764 equations, more than the 250000" + big + H +
+       M + "2147483647x1x1: a solid of 25769803764 equations, more than the 100000" + big + H +
            "model --help)\n"},
       {"model frame --size 2147483647x2x2", 2,
-       M + "2147483647x2x2: a frame of 115964116938 equations, more than the 250000" + big + H +
+       M + "2147483647x2x2: a frame of 115964116938 equations, more than the 100000" + big + H +
            "model --help)\n"},
       {"model frame --size 100x100x100", 2,
-       M + "100x100x100: a frame of 6120600 equations, more than the 250000" + big + H +
+       M + "100x100x100: a frame of 6120600 equations, more than the 100000" + big + H +
            "model --help)\n"},
       {"model frame --size 99999999999x1x1", 2,
        M +

@@ -29,12 +29,18 @@ std::string number(double value) {
   return text;
 }
 
-// The format word of the banner, read from the stream that the reader then reads from its start.
-bool isArrayFile(std::ifstream& in, const std::string& path) {
+// The format word of the banner. The reader then reads the file from its start: in again, or,
+// where it cannot go back (a pipe), a copy of the text.
+bool isArrayFile(std::ifstream& in, std::stringstream& copy, std::istream*& source) {
   std::string banner;
   std::getline(in, banner);
   in.clear();
-  if (!in.seekg(0)) throw MatrixMarketError(path + ": cannot read the file twice (not a file?)");
+  source = &in;
+  if (!in.seekg(0)) {
+    in.clear();
+    copy << banner << '\n' << in.rdbuf();
+    source = &copy;
+  }
   std::string words[3];
   std::istringstream(banner) >> words[0] >> words[1] >> words[2];
   std::string format = words[2];
@@ -123,6 +129,9 @@ MassShape inspectMass(const MatrixFile& m) {
 
 DenseFile readRightHandSides(const std::string& path, const MatrixFile& reference) {
   std::ifstream in = models::openForReading(path);
+  std::stringstream copy;
+  std::istream* source = nullptr;
+  const bool array = isArrayFile(in, copy, source);
   DenseFile d;
   int sizeLine = 0;
   const auto requireRows = [&](int rows, int columns) {
@@ -134,8 +143,8 @@ DenseFile readRightHandSides(const std::string& path, const MatrixFile& referenc
     if (columns == 0) fail(path, sizeLine, "no right-hand side (0 columns)");
     requireRoom(path, sizeLine, rows, columns);
   };
-  if (isArrayFile(in, path)) {
-    models::DenseArray a = models::readArray(in, path);
+  if (array) {
+    models::DenseArray a = models::readArray(*source, path);
     sizeLine = a.sizeLine;
     requireRows(a.rows, a.cols);
     d.rows = a.rows;
@@ -143,7 +152,7 @@ DenseFile readRightHandSides(const std::string& path, const MatrixFile& referenc
     d.values = std::move(a.values);
     return d;
   }
-  const models::CoordinateMatrix c = models::readCoordinate(in, path);
+  const models::CoordinateMatrix c = models::readCoordinate(*source, path);
   sizeLine = c.sizeLine;
   const bool mirror = c.symmetry == models::MatrixMarketSymmetry::Symmetric;
   // Checked before the block is allocated: a damaged size line must not claim gigabytes.

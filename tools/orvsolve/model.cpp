@@ -25,7 +25,7 @@ const char* const kModelUsage =
     "          beams, 0.8 t/m2 floor mass); 6 equations per node above the fixed base\n"
     "  solid   a 10 x 1 x 1 m concrete block of 8-node bricks clamped at x = 0 (default\n"
     "          20x2x2 elements); 3 equations per node\n"
-    "  --size AxBxC  the three counts; the model may have at most 250000 equations\n"
+    "  --size AxBxC  the three counts; the model may have at most 100000 equations\n"
     "  --write K.mtx M.mtx  the two files to write (both or neither: through temporary files in\n"
     "          their folders); without it only the sizes are shown\n";
 
@@ -33,7 +33,7 @@ namespace {
 
 // The models are built in memory, element records and all, and written as text: beyond this the
 // memory and the time they take are out of proportion to a generated test problem.
-constexpr std::int64_t kMaxEquations = 250000;
+constexpr int kMaxEquations = 100000;
 
 struct Size {
   int a;
