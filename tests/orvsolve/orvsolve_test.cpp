@@ -223,7 +223,7 @@ TEST(OrvsolveRuns, MessagesAndExitStatuses) {
       {"solve k --log /dev/zero", 2,
        S + "cannot write the log file '/dev/zero': it is not a regular file" + logHint},
       {"solve k --rhs bhuge", 2,
-       S + "bhuge:2: declares 100000000 right-hand sides but holds only 1 entries, so some are "
+       S + "bhuge:2: declares 100000000 right-hand sides but holds only 1 entry, so some are "
            "all zero: declare one column per load case\n"},
       {"model frame --write s s", 2,
        "orvsolve model: 's' is named by both --write K and --write M; each file written needs a "

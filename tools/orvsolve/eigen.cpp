@@ -58,17 +58,17 @@ EigenResult computeEigenpairs(const Session& session, LinearSystem& system, int 
 std::string shortfall(int count, int found, const MatrixFile& m, const MassShape& mass) {
   const std::string head = std::to_string(found) + " of the " + std::to_string(count) +
                            " eigenvalues requested " + (found == 1 ? "was" : "were") + " found: ";
+  const std::string diagonal =
+      counted(mass.nonZeroDiagonal, "non-zero diagonal entry", "non-zero diagonal entries");
   if (count > mass.nonZeroDiagonal) {
-    return head + "M (" + m.path + ") has only " + std::to_string(mass.nonZeroDiagonal) +
-           " non-zero diagonal entries, so K x = lambda M x has at most " +
-           std::to_string(mass.nonZeroDiagonal) +
-           " finite eigenvalues (a degree of freedom without mass has none); ask for at most "
-           "that many with --count, or give those degrees of freedom mass";
+    return head + "M (" + m.path + ") has only " + diagonal + ", so K x = lambda M x has at most " +
+           counted(mass.nonZeroDiagonal, "finite eigenvalue", "finite eigenvalues") +
+           " (a degree of freedom without mass has none); ask for at most that many with --count, "
+           "or give those degrees of freedom mass";
   }
-  return head + "M (" + m.path + ") has a lower rank than its " +
-         std::to_string(mass.nonZeroDiagonal) +
-         " non-zero diagonal entries, or is indefinite, and K x = lambda M x has only " +
-         std::to_string(found) + " positive finite eigenvalues: check M";
+  return head + "M (" + m.path + ") has a lower rank than its " + diagonal +
+         ", or is indefinite, and K x = lambda M x has only " +
+         counted(found, "positive finite eigenvalue", "positive finite eigenvalues") + ": check M";
 }
 
 }  // namespace

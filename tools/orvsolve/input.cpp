@@ -9,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "report.h"
+
 namespace orv::cli {
 
 namespace {
@@ -76,9 +78,9 @@ MatrixFile readStiffnessFile(const std::string& path) {
   MatrixFile k = readMatrixFile(path);
   if (k.lower.size() < static_cast<std::size_t>(k.n)) {
     fail(path, k.sizeLine,
-         "matrix is " + dimensions(k.n, k.n) + " but holds only " + std::to_string(k.lower.size()) +
-             " entries: a positive-definite matrix needs all " + std::to_string(k.n) +
-             " diagonal entries");
+         "matrix is " + dimensions(k.n, k.n) + " but holds only " +
+             counted(static_cast<long long>(k.lower.size()), "entry", "entries") +
+             ": a positive-definite matrix needs all " + std::to_string(k.n) + " diagonal entries");
   }
   return k;
 }
@@ -160,8 +162,8 @@ DenseFile readRightHandSides(const std::string& path, const MatrixFile& referenc
   if (static_cast<std::size_t>(c.cols) > reach) {
     fail(path, sizeLine,
          "declares " + std::to_string(c.cols) + " right-hand sides but holds only " +
-             std::to_string(c.entries.size()) +
-             " entries, so some are all zero: declare one column per load case");
+             counted(static_cast<long long>(c.entries.size()), "entry", "entries") +
+             ", so some are all zero: declare one column per load case");
   }
   requireRows(c.rows, c.cols);
   d.rows = c.rows;

@@ -35,6 +35,10 @@ std::string checkList(unsigned codes) {
   return list.empty() ? "none" : list;
 }
 
+std::string counted(long long count, const std::string& one, const std::string& many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
 double norm1(std::span<const double> x) {
   double sum = 0.0;
   for (const double v : x) sum += std::fabs(v);
