@@ -71,6 +71,47 @@ std::string shortfall(int count, int found, const MatrixFile& m, const MassShape
          counted(found, "positive finite eigenvalue", "positive finite eigenvalues") + ": check M";
 }
 
+struct EigenSetting {
+  const MatrixFile& k;
+  const MatrixFile& m;
+  unsigned checks;
+  int count;
+};
+
+void printEigenReport(const EigenSetting& s, const EigenResult& result, const LogSummary& log,
+                      const std::string& logPath) {
+  const MatrixFile& k = s.k;
+  const MatrixFile& m = s.m;
+  const int count = s.count;
+  const Eigenpairs& pairs = result.pairs;
+  const auto stored = [&](char tag, const MatrixFile& file) {
+    return log.storedEntries.count(tag) ? log.storedEntries.at(tag)
+                                        : static_cast<long>(file.lower.size());
+  };
+  std::printf("Eigenpairs of K x = lambda M x\n");
+  std::printf("  K        %s: %d x %d, %ld stored entries\n", k.path.c_str(), k.n, k.n,
+              stored('A', k));
+  std::printf("  M        %s: %d x %d, %ld stored entries\n", m.path.c_str(), m.n, m.n,
+              stored('B', m));
+  std::printf("  checks   %s\n", checkList(s.checks).c_str());
+  if (log.logged) std::printf("  library  %s\n", log.banner.c_str());
+  std::printf("\n");
+  printLibrarySummary(log, logPath);
+
+  std::printf("\n%d smallest eigenvalue%s requested, %d found\n", count, count == 1 ? "" : "s",
+              pairs.found);
+  std::printf(
+      "  mode               eigenvalue   omega [rad/s]   freq [Hz]    period [s]   "
+      "residual\n");
+  for (std::size_t i = 0; i < result.residual.size(); ++i) {
+    const double lambda = pairs.values[i];
+    const double omega = std::sqrt(lambda);
+    const double frequency = omega / (2.0 * std::numbers::pi);
+    std::printf("  %4zu  %23.16e  %14.6e  %10.4e  %12.4e  %9.1e\n", i + 1, lambda, omega, frequency,
+                1.0 / frequency, result.residual[i]);
+  }
+}
+
 }  // namespace
 
 int runEigen(const Session& session, Arguments& args) {
@@ -106,34 +147,8 @@ int runEigen(const Session& session, Arguments& args) {
   system.enableChecks(checks);
   const EigenResult result = computeEigenpairs(session, system, count);
   const Eigenpairs& pairs = result.pairs;
-  const LogSummary log = summariseLogFile(session.logPath);
-
-  const auto stored = [&](char tag, const MatrixFile& file) {
-    return log.storedEntries.count(tag) ? log.storedEntries.at(tag)
-                                        : static_cast<long>(file.lower.size());
-  };
-  std::printf("Eigenpairs of K x = lambda M x\n");
-  std::printf("  K        %s: %d x %d, %ld stored entries\n", k.path.c_str(), k.n, k.n,
-              stored('A', k));
-  std::printf("  M        %s: %d x %d, %ld stored entries\n", m.path.c_str(), m.n, m.n,
-              stored('B', m));
-  std::printf("  checks   %s\n", checkList(checks).c_str());
-  if (log.logged) std::printf("  library  %s\n", log.banner.c_str());
-  std::printf("\n");
-  printLibrarySummary(log, session.logPath);
-
-  std::printf("\n%d smallest eigenvalue%s requested, %d found\n", count, count == 1 ? "" : "s",
-              pairs.found);
-  std::printf(
-      "  mode               eigenvalue   omega [rad/s]   freq [Hz]    period [s]   "
-      "residual\n");
-  for (std::size_t i = 0; i < result.residual.size(); ++i) {
-    const double lambda = pairs.values[i];
-    const double omega = std::sqrt(lambda);
-    const double frequency = omega / (2.0 * std::numbers::pi);
-    std::printf("  %4zu  %23.16e  %14.6e  %10.4e  %12.4e  %9.1e\n", i + 1, lambda, omega, frequency,
-                1.0 / frequency, result.residual[i]);
-  }
+  printEigenReport({k, m, checks, count}, result, summariseLogFile(session.logPath),
+                   session.logPath);
   if (pairs.found == 0) throw LibraryError(shortfall(count, 0, m, mass));
   if (pairs.found < count) {
     std::printf("\n%s\n", shortfall(count, pairs.found, m, mass).c_str());

@@ -42,6 +42,69 @@ namespace {
 constexpr const char* kOrderings[] = {"metis_node", "metis",  "metis_edge", "amdv1_1",
                                       "tree",       "random", "identity"};
 
+// |K x - b|_1 / |b|_1 of every column; a zero load case has the zero solution, and its residual
+// is absolute.
+std::vector<double> relativeResiduals(const LinearSystem& system, const DenseFile& rhs,
+                                      std::span<const double> x) {
+  const auto n = static_cast<std::size_t>(system.size());
+  std::vector<double> relative(static_cast<std::size_t>(rhs.columns));
+  for (std::size_t c = 0; c < relative.size(); ++c) {
+    const std::span<const double> bc(rhs.values.data() + c * n, n);
+    std::vector<double> r = system.multiply(x.subspan(c * n, n), models::kStiffness);
+    for (std::size_t i = 0; i < n; ++i) r[i] -= bc[i];
+    relative[c] = norm1(bc) > 0.0 ? norm1(r) / norm1(bc) : norm1(r);
+  }
+  return relative;
+}
+
+struct SolveSetting {
+  const MatrixFile& k;
+  const std::optional<std::string>& rhsPath;
+  const std::string& ordering;
+  unsigned checks;
+};
+
+void printSolveReport(const SolveSetting& s, const DenseFile& rhs, std::span<const double> x,
+                      std::span<const double> relative, const LogSummary& log,
+                      const std::string& logPath) {
+  const auto n = static_cast<std::size_t>(s.k.n);
+  std::printf("Solution of K x = b\n");
+  std::printf("  K                 %s: %d x %d, %ld stored entries (lower triangle)\n",
+              s.k.path.c_str(), s.k.n, s.k.n,
+              log.storedEntries.count('A') ? log.storedEntries.at('A')
+                                           : static_cast<long>(s.k.lower.size()));
+  if (s.rhsPath) {
+    std::printf("  right-hand sides  %s: %d column%s\n", s.rhsPath->c_str(), rhs.columns,
+                rhs.columns == 1 ? "" : "s");
+  } else {
+    std::printf("  right-hand side   b = K * (1, ..., 1): the exact solution is all ones\n");
+  }
+  std::printf("  ordering          %s\n", s.ordering.c_str());
+  std::printf("  checks            %s\n", checkList(s.checks).c_str());
+  if (log.logged) std::printf("  library           %s\n", log.banner.c_str());
+  std::printf("\n");
+  printLibrarySummary(log, logPath);
+
+  std::printf("\nResiduals\n");
+  constexpr std::size_t kListed = 10;
+  std::printf("  column        |b|_1   |K x - b|_1 / |b|_1%s\n",
+              s.rhsPath ? "" : "    max |x - 1|");
+  for (std::size_t c = 0; c < std::min(relative.size(), kListed); ++c) {
+    std::printf("  %6zu  %11.4e   %19.3e", c + 1, norm1({rhs.values.data() + c * n, n}),
+                relative[c]);
+    if (!s.rhsPath) {
+      double error = 0.0;
+      for (const double v : x) error = std::max(error, std::fabs(v - 1.0));
+      std::printf("    %11.3e", error);
+    }
+    std::printf("\n");
+  }
+  if (relative.size() > kListed) {
+    std::printf("  ... largest relative residual of all %zu columns: %.3e\n", relative.size(),
+                *std::max_element(relative.begin(), relative.end()));
+  }
+}
+
 }  // namespace
 
 int runSolve(const Session& session, Arguments& args) {
@@ -79,53 +142,10 @@ int runSolve(const Session& session, Arguments& args) {
   }
   const std::vector<double> x =
       watched(session, [&] { return system.solve(rhs.values, rhs.columns); });
+  const std::vector<double> relative = relativeResiduals(system, rhs, x);
 
-  const auto n = static_cast<std::size_t>(k.n);
-  std::vector<double> relative(static_cast<std::size_t>(rhs.columns));
-  for (std::size_t c = 0; c < relative.size(); ++c) {
-    const std::span<const double> xc(x.data() + c * n, n);
-    const std::span<const double> bc(rhs.values.data() + c * n, n);
-    std::vector<double> r = system.multiply(xc, models::kStiffness);
-    for (std::size_t i = 0; i < n; ++i) r[i] -= bc[i];
-    // A zero load case has the zero solution; its residual is absolute.
-    relative[c] = norm1(bc) > 0.0 ? norm1(r) / norm1(bc) : norm1(r);
-  }
-  const LogSummary log = summariseLogFile(session.logPath);
-
-  std::printf("Solution of K x = b\n");
-  std::printf(
-      "  K                 %s: %d x %d, %ld stored entries (lower triangle)\n", kPath.c_str(), k.n,
-      k.n,
-      log.storedEntries.count('A') ? log.storedEntries.at('A') : static_cast<long>(k.lower.size()));
-  if (rhsPath) {
-    std::printf("  right-hand sides  %s: %d column%s\n", rhsPath->c_str(), rhs.columns,
-                rhs.columns == 1 ? "" : "s");
-  } else {
-    std::printf("  right-hand side   b = K * (1, ..., 1): the exact solution is all ones\n");
-  }
-  std::printf("  ordering          %s\n", ordering.c_str());
-  std::printf("  checks            %s\n", checkList(checks).c_str());
-  if (log.logged) std::printf("  library           %s\n", log.banner.c_str());
-  std::printf("\n");
-  printLibrarySummary(log, session.logPath);
-
-  std::printf("\nResiduals\n");
-  constexpr std::size_t kListed = 10;
-  std::printf("  column        |b|_1   |K x - b|_1 / |b|_1%s\n", rhsPath ? "" : "    max |x - 1|");
-  for (std::size_t c = 0; c < std::min(relative.size(), kListed); ++c) {
-    std::printf("  %6zu  %11.4e   %19.3e", c + 1, norm1({rhs.values.data() + c * n, n}),
-                relative[c]);
-    if (!rhsPath) {
-      double error = 0.0;
-      for (const double v : x) error = std::max(error, std::fabs(v - 1.0));
-      std::printf("    %11.3e", error);
-    }
-    std::printf("\n");
-  }
-  if (relative.size() > kListed) {
-    std::printf("  ... largest relative residual of all %zu columns: %.3e\n", relative.size(),
-                *std::max_element(relative.begin(), relative.end()));
-  }
+  printSolveReport({k, rhsPath, ordering, checks}, rhs, x, relative,
+                   summariseLogFile(session.logPath), session.logPath);
   if (out) {
     std::fflush(stdout);
     out->write([&](const std::string& path) {
