@@ -5,7 +5,9 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <limits>
 #include <numbers>
 #include <random>
 #include <tuple>
@@ -150,6 +152,27 @@ TEST(Hex8Element, PatchTestReproducesALinearField) {
 
 // Every Matrix Market file of the real matrices: order and stored entries (explicit zeros among
 // them) as the folder's README lists them.
+// Counts whose node total does not fit 32-bit indices are refused before anything is built, even
+// where the count plus one, or the product of three, overflows.
+TEST(ModelSizes, OverflowingCountsAreRefused) {
+  constexpr int kMax = std::numeric_limits<int>::max();
+  const int rows[][3] = {
+      {kMax, 1, 1}, {1, kMax, 2}, {kMax, kMax, kMax}, {1 << 11, 1 << 11, 1 << 9}};
+  for (const auto& c : rows) {
+    SCOPED_TRACE(std::to_string(c[0]) + "x" + std::to_string(c[1]) + "x" + std::to_string(c[2]));
+    EXPECT_THAT([&] { BrickSolid({.nx = c[0], .ny = c[1], .nz = c[2]}); },
+                testing::ThrowsMessage<std::invalid_argument>(
+                    testing::StrEq("BrickSolid: too many DOFs for 32-bit indices")));
+    FrameParameters p;
+    p.storeys = c[0];
+    p.baysX = c[1];
+    p.baysY = c[2];
+    EXPECT_THAT([&] { BuildingFrame{p}; },
+                testing::ThrowsMessage<std::invalid_argument>(
+                    testing::StrEq("BuildingFrame: too many DOFs for 32-bit indices")));
+  }
+}
+
 TEST(MatrixMarketReader, ReadsEveryRealMatrix) {
   const std::tuple<const char*, int, long> rows[] = {{"bcsstk04.mtx", 132, 1890},
                                                      {"bcsstk05.mtx", 153, 1288},
@@ -192,16 +215,25 @@ TEST(MatrixMarketReader, MalformedInputErrors) {
       {"+3 3 2\n1 1 1.0\n2 2 1.0\n% late\n3 3 1.0\n", "6: more entries than the 2 declared"},
       {"+3 3 2\n1 1 1.0\n4 2 1.0\n", "4: row index 4 outside 1..3"},
       {"+3 3 1\n2 1 1.5x\n", "3: value '1.5x' is not a number"},
+      {"+3 3 1\n2 1 -nan\n", "3: value '-nan' is not a finite number"},
+      {"+3 3 2\n1 1 1e-400\n2 1 inf\n", "4: value 'inf' is not a finite number"},
+      {"+3 3 1\n2 1 -1e400\n", "3: value '-1e400' is too large for a double (at most 1.8e308)"},
+      {"%%Matrix\x01Market\x1b[2J matrix\n",
+       "1: not a text file (it holds control bytes), "
+       "expected a Matrix Market file"},
       {"+3 3 1\n2 1\n", "3: bad entry '2 1', expected 'row column value'"},
       {"+3 3 2\n1 1 1.0\n1 3 2.0\n", "4: entry (1, 3) above the diagonal of a symmetric file"},
       {"%%MatrixMarket matrix coordinate real general\n2 2 2\n2 1 3\n1 2 1.5\n",
        "3: matrix is not symmetric: entry (2, 1) = 3 but (1, 2) = 1.5"},
-      {nullptr, " cannot open file"}};
+      {nullptr, " cannot open file: No such file or directory"},
+      {"/", " is a directory, not a file"}};
   const t::ScratchFile file("input.mtx");
   for (const auto& [text, message] : rows) {
     std::remove(file.c_str());
     const std::string banner = "%%MatrixMarket matrix coordinate real symmetric\n";
-    if (text) std::ofstream(file.path()) << (text[0] == '+' ? banner + (text + 1) : text);
+    if (text && text[0] == '/') std::filesystem::create_directory(file.path());
+    if (text && text[0] != '/')
+      std::ofstream(file.path()) << (text[0] == '+' ? banner + (text + 1) : text);
     EXPECT_THAT(
         [&] { readSymmetric(file.path()); },
         testing::ThrowsMessage<MatrixMarketError>(testing::StrEq(file.path() + ":" + message)));

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <numbers>
@@ -162,9 +163,30 @@ TEST(OrvsolveRuns, MessagesAndExitStatuses) {
   std::ofstream(k.path()) << banner << "3 3 4\n1 1 4\n2 1 1\n2 2 4\n3 3 4\n";
   std::ofstream(k.folder() + "/i") << banner << "2 2 3\n1 1 1\n2 1 2\n2 2 1\n";
   std::ofstream(k.folder() + "/b") << "%%MatrixMarket matrix array real general\n2 1\n1\n2\n";
+  const auto write = [&](const char* name, const std::string& text) {
+    std::ofstream(k.folder() + "/" + name) << text;
+  };
+  write("kinf", banner + "3 3 3\n1 1 4\n2 2 inf\n3 3 4\n");
+  write("kbig", banner + "3 3 3\n1 1 4\n2 2 1e400\n3 3 4\n");
+  write("mnan", banner + "3 3 3\n1 1 1\n2 2 NaN\n3 3 1\n");
+  write("mzero", banner + "3 3 3\n1 1 0\n2 2 0\n3 3 0\n");
+  write("mneg", banner + "3 3 3\n1 1 1\n2 2 -1\n3 3 1\n");
+  write("mindef", banner + "3 3 4\n1 1 1\n2 1 2\n2 2 1\n3 3 1\n");
+  write("bnan", "%%MatrixMarket matrix array real general\n3 1\n1\nnan\n1\n");
+  write("bhuge", "%%MatrixMarket matrix coordinate real general\n3 100000000 1\n1 1 1\n");
+  write("bin", std::string("\x7f"
+                           "ELF\x02\x01\x01\0\0\0\n",
+                           12));
+  const std::string M = "orvsolve model: --size ",
+                    big = " orvsolve generates; choose smaller counts";
+  const std::string psd =
+      "; a mass matrix is positive semi-definite, and with this one K x = lambda "
+      "M x has negative eigenvalues, which are not computed: check the signs "
+      "and the entries of ";
   const std::string S = "orvsolve solve: ", E = "orvsolve eigen: ", H = " (see orvsolve ";
+  const std::string logHint = " (--log FILE names another, --log none runs without a log)\n";
   const std::tuple<const char*, int, std::string> rows[] = {
-      {"solve none", 2, S + "none: cannot open file\n"},
+      {"solve none", 2, S + "none: cannot open file: No such file or directory\n"},
       {"eigen k i", 2, E + "i:2: matrix is 2 x 2 but k is 3 x 3\n"},
       {"solve k --rhs b", 2, S + "b:2: right-hand sides have 2 rows but k is 3 x 3\n"},
       {"solve k --fast", 2, S + "unknown option '--fast'" + H + "solve --help)\n"},
@@ -177,16 +199,68 @@ TEST(OrvsolveRuns, MessagesAndExitStatuses) {
        "orvsolve model: --size needs three positive counts as AxBxC, not '0x1x1'" + H +
            "model --help)\n"},
       {"solve k --log n/l", 2,
-       "could not open log file n/l, exiting\n" + S + "cannot write the log file 'n/l'\n"},
-      {"solve k --out n/x", 2, S + "n/x: cannot open file for writing\n"},
+       S + "cannot write the log file 'n/l': No such file or directory" + logHint},
+      {"solve k --out n/x", 2, S + "n/x: cannot write a file in 'n': No such file or directory\n"},
       {"solve i", 1,
        S + "exp_factor_v3 failed: Numeric factorization failed\n" + S +
            "the library's log is in orvsolve.log; it reads before the error:\n  LL^T "
            "Factorization: Matrix is not positive definite.\n  Non-positive pivot in column 1\n  "
            "Non-positive pivot in original column 1\n"},
+      {"model solid --size 2147483647x1x1", 2,
+       M + "2147483647x1x1: a solid of 25769803764 equations, more than the 100000" + big + H +
+           "model --help)\n"},
+      {"model frame --size 2147483647x2x2", 2,
+       M + "2147483647x2x2: a frame of 115964116938 equations, more than the 100000" + big + H +
+           "model --help)\n"},
+      {"model frame --size 100x100x100", 2,
+       M + "100x100x100: a frame of 6120600 equations, more than the 100000" + big + H +
+           "model --help)\n"},
+      {"model frame --size 99999999999x1x1", 2,
+       M +
+           "99999999999 is too large: --size needs a whole number of at least 1 and at most "
+           "2147483647" +
+           H + "model --help)\n"},
+      {"solve k --log /dev/zero", 2,
+       S + "cannot write the log file '/dev/zero': it is not a regular file" + logHint},
+      {"solve k --rhs bhuge", 2,
+       S + "bhuge:2: declares 100000000 right-hand sides but holds only 1 entry, so some are "
+           "all zero: declare one column per load case\n"},
+      {"model frame --write s s", 2,
+       "orvsolve model: 's' is named by both --write K and --write M; each file written needs a "
+       "name of its own" +
+           H + "model --help)\n"},
+      {"solve k --out k", 2,
+       S + "'k' is named by both K and --out; each file written needs a name of its own" + H +
+           "solve --help)\n"},
+      {"solve k --rhs bnan", 2, S + "bnan:4: value 'nan' is not a finite number\n"},
+      {"solve kinf", 2, S + "kinf:4: value 'inf' is not a finite number\n"},
+      {"solve kbig", 2, S + "kbig:4: value '1e400' is too large for a double (at most 1.8e308)\n"},
+      {"eigen k mnan", 2, E + "mnan:4: value 'NaN' is not a finite number\n"},
+      {"eigen k mzero --count 3", 2,
+       E + "mzero: the mass matrix has no non-zero diagonal entry, so K x = lambda M x has no "
+           "finite eigenvalue: check that mzero is the mass matrix\n"},
+      {"eigen k mneg --count 3", 2,
+       E + "mneg: diagonal entry (2, 2) = -1 is negative" + psd + "mneg\n"},
+      {"eigen k mindef --count 3", 2,
+       E +
+           "mindef: entry (2, 1) = 2 exceeds the root of its diagonal entries' product, 1, so the "
+           "mass matrix is indefinite" +
+           psd + "mindef\n"},
+      {"solve .", 2, S + ".: is a directory, not a file\n"},
+      {"solve bin", 2,
+       S + "bin:1: not a text file (it holds control bytes), expected a Matrix Market file\n"},
+      {"eigen k k --count -5", 2,
+       E + "--count -5 is negative: --count needs a whole number of at least 1" + H +
+           "eigen --help)\n"},
+      {"eigen k k --count 99999999999", 2,
+       E +
+           "--count 99999999999 is too large: --count needs a whole number of at least 1 and at "
+           "most 2147483647" +
+           H + "eigen --help)\n"},
+      {"model frame --size 1x1x1", 0, "building frame: 1 storey of 3.20 m, 1 x 1 bays"},
       {"--help", 0, "usage: orvsolve [--log FILE]      "},
       {"solve --help", 0, "usage: orvsolve solve K.mtx [--rhs B.mtx] [--ordering NAME]"},
-      {"eigen --help", 0, "usage: orvsolve eigen K.mtx M.mtx [--count N] [--vectors"},
+      {"eigen --help", 0, "usage: orvsolve eigen K.mtx M.mtx [--count N] [--checks LIST]"},
       {"model --help", 0, "usage: orvsolve model frame [--size STOREYSxBAYSXxBAYSY]"},
       {"--version", 0, "orvsolve 3.0.0.0\nlibrary: Version 3, 0, 0, 0 - RELEASE\n"}};
   for (const auto& [args, expectedStatus, text] : rows) {
@@ -195,6 +269,97 @@ TEST(OrvsolveRuns, MessagesAndExitStatuses) {
     EXPECT_EQ(expectedStatus ? err : out.substr(0, text.size()), text);
     EXPECT_EQ(expectedStatus ? out : err, "") << args;
   }
+}
+
+// Outputs are whole or absent: on a full disk (a file-size limit stands in for it) the report is
+// still printed, the status is 2, and the files named keep what they held, with no partial or
+// temporary file left in their folder; on success the file is replaced.
+TEST(OrvsolveRuns, OutputsAreWrittenWholeOrNotAtAll) {
+  const ScratchFile x("x");
+  const std::string y = x.folder() + "/y", k = matrixPath("bcsstk11.mtx");
+  const std::string full = "trap '' XFSZ; ulimit -f 16; ";
+  const struct {
+    std::string command;
+    int status;
+    std::string err;
+    std::string out;
+    const char* why;
+  } rows[] = {
+      {full + ORVSOLVE_PATH " solve " + k + " --out x", 2,
+       "orvsolve solve: x: write failed: File too large; nothing was written to x\n", "Residuals",
+       "solution on a full disk"},
+      {full + ORVSOLVE_PATH " eigen " + matrixPath("bcsstk05.mtx") + " " +
+           matrixPath("bcsstm05.mtx") + " --vectors x",
+       2, "orvsolve eigen: x: write failed: File too large; nothing was written to x\n",
+       "10 smallest eigenvalues requested, 10 found", "eigenvectors on a full disk"},
+      {full + ORVSOLVE_PATH " model solid --write x y", 2,
+       "orvsolve model: x: write failed: File too large; nothing was written to x\n",
+       "equations       540", "model pair on a full disk: neither file"},
+      {ORVSOLVE_PATH " solve " + k + " --out .", 2,
+       "orvsolve solve: .: is a folder; name a file to write\n", "",
+       "a folder as output, refused before the work"},
+      {ORVSOLVE_PATH " solve " + k + " --out x", 0, "", "Solution written to x", "replaced"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.why);
+    std::ofstream(x.path()) << "old";
+    std::ofstream(y) << "old";
+    const auto [status, out, err] =
+        runCommand("cd " + x.folder() + " && " + row.command + " --log none");
+    EXPECT_EQ(status, row.status);
+    EXPECT_EQ(err, row.err);
+    EXPECT_NE(out.find(row.out), std::string::npos) << out;
+    EXPECT_EQ(readFile(y), "old");
+    EXPECT_EQ(readFile(x.path()).substr(0, 3), row.status ? "old" : "%%M");
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::directory_iterator(x.folder()))
+      left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"x", "y"}));
+  }
+}
+
+// The dead ends: a building too ill-conditioned for the default checks (bcsstk25, estimate
+// 1.3e13, with a unit mass) is refused with the option that lifts the check, and with --checks 1
+// gets its modes; a folder where no log can be written runs with --log none; fewer modes than
+// asked are explained.
+TEST(OrvsolveRuns, DeadEndsSayTheWayOut) {
+  const ScratchFile m("m");
+  const int n = 15439;
+  std::ofstream mass(m.path());
+  mass << "%%MatrixMarket matrix coordinate real symmetric\n" << n << " " << n << " " << n << "\n";
+  for (int i = 1; i <= n; ++i) mass << i << " " << i << " 1\n";
+  mass.close();
+  const std::string k25 = matrixPath("bcsstk25.mtx"), E = "orvsolve eigen: ";
+  auto [status, out, err] = runOrvsolve("eigen " + k25 + " " + m.path() + " --count 3", m.folder());
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(err.substr(err.rfind(E)),
+            E + "a numerical check refused the matrix; --checks LIST chooses the checks (--checks "
+                "none runs without them, at the risk of an inaccurate result; see orvsolve eigen "
+                "--help)\n");
+  std::tie(status, out, err) =
+      runOrvsolve("eigen " + k25 + " " + m.path() + " --count 3 --checks 1", m.folder());
+  EXPECT_EQ(status, 0) << err;
+  EXPECT_EQ(tableAfter(out, "eigenvalue   omega").size(), 3u) << out;
+
+  const std::string k5 = matrixPath("bcsstk05.mtx");
+  std::tie(status, out, err) = runOrvsolve("solve " + k5, "/proc");
+  EXPECT_EQ(status, 2);
+  EXPECT_EQ(err,
+            "orvsolve solve: cannot write the log file 'orvsolve.log': No such file or "
+            "directory (--log FILE names another, --log none runs without a log)\n");
+  std::tie(status, out, err) = runOrvsolve("solve " + k5 + " --log none", "/proc");
+  EXPECT_EQ(status, 0) << err;
+
+  std::tie(status, out, err) = runOrvsolve(
+      "eigen converted/bcsstk01.mtx bcsstm01.mtx --count 30 --log " + m.folder() + "/log",
+      matrixPath(""));
+  EXPECT_EQ(status, 0) << err;
+  EXPECT_NE(
+      out.find("\n24 of the 30 eigenvalues requested were found: M (bcsstm01.mtx) has only 24 "
+               "non-zero diagonal entries, so K x = lambda M x has at most 24 finite "
+               "eigenvalues"),
+      std::string::npos)
+      << out;
 }
 
 }  // namespace

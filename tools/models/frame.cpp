@@ -69,8 +69,9 @@ BuildingFrame::BuildingFrame(const FrameParameters& parameters)
   if (!(p.storeyHeight > 0.0 && p.bayX > 0.0 && p.bayY > 0.0) || !(p.floorMass >= 0.0)) {
     throw std::invalid_argument("BuildingFrame: dimensions must be positive");
   }
-  const std::int64_t nodeCount64 = std::int64_t{p.baysX + 1} * (p.baysY + 1) * (p.storeys + 1);
-  if (nodeCount64 * 6 > std::numeric_limits<int>::max()) {
+  // In floating point: the product of three counts near INT_MAX overflows even 64 bits.
+  const double nodes = (p.baysX + 1.0) * (p.baysY + 1.0) * (p.storeys + 1.0);
+  if (nodes * 6 > std::numeric_limits<int>::max()) {
     throw std::invalid_argument("BuildingFrame: too many DOFs for 32-bit indices");
   }
   const int nx = p.baysX;

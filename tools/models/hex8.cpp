@@ -156,7 +156,8 @@ BrickSolid::BrickSolid(const BrickParameters& parameters) : parameters_(paramete
       !(p.nu > -1.0 && p.nu < 0.5)) {
     throw std::invalid_argument("BrickSolid: bad dimensions or material");
   }
-  const std::int64_t nodes = std::int64_t{p.nx + 1} * (p.ny + 1) * (p.nz + 1);
+  // In floating point: the product of three counts near INT_MAX overflows even 64 bits.
+  const double nodes = (p.nx + 1.0) * (p.ny + 1.0) * (p.nz + 1.0);
   if (nodes * 3 > std::numeric_limits<int>::max()) {
     throw std::invalid_argument("BrickSolid: too many DOFs for 32-bit indices");
   }

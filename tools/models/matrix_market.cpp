@@ -2,25 +2,42 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <memory>
 #include <string_view>
 
+#include <sys/stat.h>
+
 namespace orv::models {
 
 namespace {
 
-// Long lines are cut in messages; the line number says where the rest is.
+// Long lines are cut in messages; the line number says where the rest is. Control bytes are
+// shown as '?' so that a damaged file cannot garble the terminal.
 std::string quoted(std::string_view text) {
   constexpr std::size_t kShown = 60;
   std::string s(text.substr(0, kShown));
+  for (char& c : s) {
+    if (std::iscntrl(static_cast<unsigned char>(c))) c = '?';
+  }
   if (text.size() > kShown) s += "...";
   return "'" + s + "'";
+}
+
+// A NUL or a control byte other than white space: the file is not text.
+bool binary(std::string_view text) {
+  return std::any_of(text.begin(), text.end(), [](char c) {
+    return c == '\0' || (std::iscntrl(static_cast<unsigned char>(c)) &&
+                         !std::isspace(static_cast<unsigned char>(c)));
+  });
 }
 
 std::vector<std::string_view> tokens(std::string_view line) {
@@ -47,10 +64,19 @@ bool parseInteger(std::string_view text, std::int64_t& value) {
   return ec == std::errc() && end == text.data() + text.size() && !text.empty();
 }
 
-bool parseReal(std::string_view text, double& value) {
+enum class RealText { Number, NotNumber, TooLarge };
+
+// Values below the smallest subnormal number read as zero (or the nearest subnormal), as strtod
+// gives them; values beyond the largest double are refused rather than read as infinity.
+RealText parseReal(std::string_view text, double& value) {
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  return ec == std::errc() && end == text.data() + text.size() && !text.empty();
+  if (text.empty() || end != text.data() + text.size()) return RealText::NotNumber;
+  if (ec == std::errc::result_out_of_range) {
+    value = std::strtod(std::string(text).c_str(), nullptr);
+    return std::isinf(value) ? RealText::TooLarge : RealText::Number;
+  }
+  return ec == std::errc() ? RealText::Number : RealText::NotNumber;
 }
 
 std::string article(bool array) { return array ? "an array" : "a coordinate"; }
@@ -75,6 +101,7 @@ class Reader {
   bool nextContent(std::string& text) {
     while (std::getline(in_, text)) {
       ++line_;
+      if (binary(text)) fail(line_, "not a text file (it holds control bytes)");
       const std::vector<std::string_view> t = tokens(text);
       if (!t.empty() && t.front().front() != '%') return true;
     }
@@ -89,6 +116,9 @@ class Reader {
            "empty file, expected the banner '%%MatrixMarket matrix <format> <field> <symmetry>'");
     }
     line_ = 1;
+    if (binary(text)) {
+      fail(1, "not a text file (it holds control bytes), expected a Matrix Market file");
+    }
     const std::vector<std::string_view> t = tokens(text);
     if (t.size() != 5 || t[0] != "%%MatrixMarket") {
       fail(1, "bad banner " + quoted(text) +
@@ -148,7 +178,12 @@ class Reader {
       return static_cast<double>(v);
     }
     double v = 0.0;
-    if (!parseReal(text, v)) fail(line_, "value " + quoted(text) + " is not a number");
+    const RealText kind = parseReal(text, v);
+    if (kind == RealText::TooLarge) {
+      fail(line_, "value " + quoted(text) + " is too large for a double (at most 1.8e308)");
+    }
+    if (kind != RealText::Number) fail(line_, "value " + quoted(text) + " is not a number");
+    if (!std::isfinite(v)) fail(line_, "value " + quoted(text) + " is not a finite number");
     return v;
   }
 
@@ -224,6 +259,7 @@ DenseArray readArrayBody(Reader& reader, const Header& h) {
   const std::vector<std::int64_t> size = reader.sizeLine(2, "rows columns");
   a.rows = static_cast<int>(size[0]);
   a.cols = static_cast<int>(size[1]);
+  a.sizeLine = reader.line();
   const std::int64_t declared = size[0] * size[1];
   a.values.reserve(static_cast<std::size_t>(std::min<std::int64_t>(declared, 1 << 22)));
   std::string text;
@@ -245,12 +281,6 @@ DenseArray readArrayBody(Reader& reader, const Header& h) {
   return a;
 }
 
-std::ifstream openForReading(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw MatrixMarketError(path + ": cannot open file");
-  return in;
-}
-
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
 };
@@ -258,7 +288,9 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 File openForWriting(const std::string& path) {
   File f(std::fopen(path.c_str(), "w"));
-  if (!f) throw MatrixMarketError(path + ": cannot open file for writing");
+  if (!f) {
+    throw MatrixMarketError(path + ": cannot open file for writing: " + std::strerror(errno));
+  }
   return f;
 }
 
@@ -276,10 +308,28 @@ void writeComment(std::FILE* f, const std::string& comment) {
 // owner.
 void finish(File f, const std::string& path) {
   const bool failed = std::ferror(f.get()) != 0;
-  if (std::fclose(f.release()) != 0 || failed) throw MatrixMarketError(path + ": write failed");
+  const int error = errno;
+  if (std::fclose(f.release()) != 0 || failed) {
+    throw MatrixMarketError(path + ": write failed: " + std::strerror(failed ? error : errno));
+  }
 }
 
 }  // namespace
+
+std::ifstream openForReading(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) {
+    throw MatrixMarketError(path + ": cannot open file: " + std::strerror(errno));
+  }
+  if (S_ISDIR(status.st_mode)) throw MatrixMarketError(path + ": is a directory, not a file");
+  // A device such as /dev/zero never ends a line.
+  if (S_ISCHR(status.st_mode) || S_ISBLK(status.st_mode)) {
+    throw MatrixMarketError(path + ": is a device, not a file");
+  }
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw MatrixMarketError(path + ": cannot open file: " + std::strerror(errno));
+  return in;
+}
 
 CoordinateMatrix readCoordinate(std::istream& in, const std::string& name) {
   Reader reader(in, name);
@@ -356,6 +406,7 @@ SymmetricMatrix readSymmetric(std::istream& in, const std::string& name) {
   }
   SymmetricMatrix s;
   s.n = m.rows;
+  s.sizeLine = m.sizeLine;
   if (m.symmetry == MatrixMarketSymmetry::Symmetric) {
     s.lower = std::move(m.entries);
     return s;

@@ -5,7 +5,7 @@
 // line; just "<file>: " when the file cannot be opened). Indices are 0-based once read.
 #pragma once
 
-#include <iosfwd>
+#include <fstream>
 #include <optional>
 #include <span>
 #include <stdexcept>
@@ -42,12 +42,14 @@ struct DenseArray {
   int rows = 0;
   int cols = 0;
   std::vector<double> values;
+  int sizeLine = 0;
 };
 
 // A square symmetric matrix by its lower triangle (entries in file order, not summed).
 struct SymmetricMatrix {
   int n = 0;
   std::vector<Triplet> lower;
+  int sizeLine = 0;
 };
 
 // A position whose value differs from that of its mirror (values of repeated entries summed, a
@@ -59,6 +61,10 @@ struct AsymmetricEntry {
   double mirrorValue;
   int line;
 };
+
+// Opens a file for the stream readers; a missing or unreadable file gives the system's reason, a
+// directory or a device is named as such.
+std::ifstream openForReading(const std::string& path);
 
 CoordinateMatrix readCoordinate(const std::string& path);
 CoordinateMatrix readCoordinate(std::istream& in, const std::string& name);

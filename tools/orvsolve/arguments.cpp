@@ -1,14 +1,28 @@
 #include <ORVSparseSolver/exports.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 #include <charconv>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
 
 #include "commands.h"
+#include "library.h"
 
 namespace orv::cli {
 
 namespace {
 
-bool isOption(const std::string& word) { return word.size() > 1 && word.front() == '-'; }
+// "-5" is a (negative) value, so that its option can say what is wrong with it.
+bool isOption(const std::string& word) {
+  return word.size() > 1 && word.front() == '-' &&
+         !std::isdigit(static_cast<unsigned char>(word[1]));
+}
 
 }  // namespace
 
@@ -82,16 +96,55 @@ std::vector<std::string> Arguments::positionals(std::size_t min, std::size_t max
 }
 
 int parseCount(const std::string& option, const std::string& text, int min) {
-  int value = 0;
+  long long value = 0;
   const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || value < min) {
-    throw UsageError(option + " needs a whole number of at least " + std::to_string(min) +
-                     ", not '" + text + "'");
+  const std::string needs = option + " needs a whole number of at least " + std::to_string(min);
+  const bool whole = end == text.data() + text.size() && !text.empty();
+  if (whole && (ec == std::errc::result_out_of_range || value > INT_MAX)) {
+    throw UsageError(option + " " + text + " is too large: " + needs + " and at most " +
+                     std::to_string(INT_MAX));
   }
-  return value;
+  if (!whole || ec != std::errc()) throw UsageError(needs + ", not '" + text + "'");
+  if (value < 0) throw UsageError(option + " " + text + " is negative: " + needs);
+  if (value < min) throw UsageError(needs + ", not " + text);
+  return static_cast<int>(value);
+}
+
+unsigned parseChecks(const std::string& list) {
+  if (list == "none") return 0;
+  if (list == "all") return 1 | 2 | 4 | 8 | 16;
+  unsigned codes = 0;
+  std::istringstream in(list);
+  std::string item;
+  while (std::getline(in, item, ',')) {
+    const unsigned* known = std::find_if(std::begin(kCheckCodes), std::end(kCheckCodes),
+                                         [&](unsigned c) { return item == std::to_string(c); });
+    if (known == std::end(kCheckCodes)) {
+      throw UsageError("--checks: '" + item + "' is not a check code (1, 2, 4, 8, 16)");
+    }
+    codes |= *known;
+  }
+  if (codes == 0) throw UsageError("--checks needs a list of codes, 'all' or 'none'");
+  return codes;
+}
+
+void requireLogWritable(const std::string& logPath) {
+  if (logPath.empty()) return;
+  const std::string what = "cannot write the log file '" + logPath + "': ";
+  const std::string instead = " (--log FILE names another, --log none runs without a log)";
+  struct stat status {};
+  // The log is read back for the report: a device would never end or never hold it.
+  if (::stat(logPath.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+    throw InputError(
+        what + (S_ISDIR(status.st_mode) ? "it is a folder" : "it is not a regular file") + instead);
+  }
+  std::FILE* file = std::fopen(logPath.c_str(), "a");
+  if (file == nullptr) throw InputError(what + std::strerror(errno) + instead);
+  std::fclose(file);
 }
 
 void startLog(const Session& session) {
+  if (session.logPath.empty()) return;
   if (exp_logDestination_v3(nullptr, session.logPath.c_str()) != 0) {
     throw InputError("cannot write the log file '" + session.logPath + "'");
   }

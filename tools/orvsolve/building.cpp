@@ -128,74 +128,86 @@ void printCombined(const char* title, const char* axis, const float* srss, const
   }
 }
 
-}  // namespace
+// The inertia of the rigid translations: M r gives the mass moving with the ground.
+struct GroundInertia {
+  std::vector<double> rx, ry;
+  std::vector<double> mrx, mry, mrz;
+  double massX = 0.0;
+  double massY = 0.0;
+  double weight = 0.0;
+};
 
-int runBuildingAnalysis(const Session& session) {
-  const models::FrameParameters parameters = referenceBuilding();
-  const models::BuildingFrame frame(parameters);
-  const auto n = static_cast<std::size_t>(frame.size());
-  const ElasticSpectrum spectrum;
-
-  startLog(session);
-  LinearSystem system;
-  watched(session, [&] { system.assemble(frame); });
-  system.enableChecks(kAllChecks);
-  watched(session, [&] { system.factor("metis_node"); });
-
-  // Rigid translations and their inertia: M r gives the mass moving with the ground.
-  const std::vector<double> rx = frame.translation(kUx);
-  const std::vector<double> ry = frame.translation(kUy);
+GroundInertia groundInertia(const models::BuildingFrame& frame, const LinearSystem& system) {
+  GroundInertia g;
+  g.rx = frame.translation(kUx);
+  g.ry = frame.translation(kUy);
   const std::vector<double> rz = frame.translation(kUz);
-  const std::vector<double> mrx = system.multiply(rx, kMass);
-  const std::vector<double> mry = system.multiply(ry, kMass);
-  const std::vector<double> mrz = system.multiply(rz, kMass);
-  const double massX = dot(rx, mrx);
-  const double massY = dot(ry, mry);
-  const double weight = dot(rz, mrz) * kGravity;
+  g.mrx = system.multiply(g.rx, kMass);
+  g.mry = system.multiply(g.ry, kMass);
+  g.mrz = system.multiply(rz, kMass);
+  g.massX = dot(g.rx, g.mrx);
+  g.massY = dot(g.ry, g.mry);
+  g.weight = dot(rz, g.mrz) * kGravity;
+  return g;
+}
 
-  // Gravity, lateral X and lateral Y as the three columns of one block.
-  const double baseShear = kLateralShare * weight;
+// Gravity, lateral X and lateral Y as the three columns of one block.
+struct StaticCases {
+  double baseShear = 0.0;
+  std::vector<double> u;
+  double residuals[3] = {};
+};
+
+StaticCases solveStaticCases(const Session& session, const models::BuildingFrame& frame,
+                             LinearSystem& system, const GroundInertia& g) {
+  const auto n = static_cast<std::size_t>(frame.size());
+  StaticCases cases;
+  cases.baseShear = kLateralShare * g.weight;
   const std::vector<double> storeyForces =
-      models::BuildingFrame::triangularStoreyForces(parameters.storeys, baseShear);
+      models::BuildingFrame::triangularStoreyForces(frame.parameters().storeys, cases.baseShear);
   std::vector<double> loads(3 * n);
-  for (std::size_t i = 0; i < n; ++i) loads[i] = -kGravity * mrz[i];
+  for (std::size_t i = 0; i < n; ++i) loads[i] = -kGravity * g.mrz[i];
   const std::vector<double> lateralX = frame.lateralLoad(kUx, storeyForces);
   const std::vector<double> lateralY = frame.lateralLoad(kUy, storeyForces);
   std::copy(lateralX.begin(), lateralX.end(), loads.begin() + static_cast<std::ptrdiff_t>(n));
   std::copy(lateralY.begin(), lateralY.end(), loads.begin() + static_cast<std::ptrdiff_t>(2 * n));
-  const std::vector<double> u = watched(session, [&] { return system.solve(loads, 3); });
-  double residuals[3];
+  cases.u = watched(session, [&] { return system.solve(loads, 3); });
   for (std::size_t c = 0; c < 3; ++c) {
-    const std::span<const double> uc(u.data() + c * n, n);
+    const std::span<const double> uc(cases.u.data() + c * n, n);
     const std::span<const double> fc(loads.data() + c * n, n);
     std::vector<double> r = system.multiply(uc, kStiffness);
     for (std::size_t i = 0; i < n; ++i) r[i] -= fc[i];
-    residuals[c] = norm1(r) / norm1(fc);
+    cases.residuals[c] = norm1(r) / norm1(fc);
   }
+  return cases;
+}
 
-  const Eigenpairs pairs = watched(session, [&] { return system.eigenpairs(kModeCount); });
-  if (pairs.found < 1) {
-    throw LibraryError("exp_eigenSystem_v3 found no eigenvalue of the frame");
-  }
-  const auto modeCount = static_cast<std::size_t>(pairs.found);
-
-  // Peak modal responses: mode i along X moves as Gx Sd(Ti) phi_i, with Gx = phi^T M r / phi^T M
-  // phi; its inertia forces Gx Se(Ti) M phi_i give the storey shears.
+// Peak modal responses: mode i along X moves as Gx Sd(Ti) phi_i, with Gx = phi^T M r / phi^T M
+// phi; its inertia forces Gx Se(Ti) M phi_i give the storey shears.
+struct ModalResponses {
   std::vector<Mode> modes;
-  AlignedFloats modal(modeCount * kQuantities);
+  AlignedFloats values;  // kQuantities per mode
+};
+
+ModalResponses modalResponses(const models::BuildingFrame& frame, const LinearSystem& system,
+                              const GroundInertia& g, const Eigenpairs& pairs,
+                              const ElasticSpectrum& spectrum) {
+  const auto n = static_cast<std::size_t>(frame.size());
+  const auto modeCount = static_cast<std::size_t>(pairs.found);
+  ModalResponses result{{}, AlignedFloats(modeCount * kQuantities)};
   for (std::size_t i = 0; i < modeCount; ++i) {
     const std::span<const double> phi(pairs.vectors.data() + i * n, n);
     const std::vector<double> mphi = system.multiply(phi, kMass);
     const double generalisedMass = dot(phi, mphi);
-    const double lx = dot(phi, mrx);
-    const double ly = dot(phi, mry);
+    const double lx = dot(phi, g.mrx);
+    const double ly = dot(phi, g.mry);
     Mode mode;
     mode.eigenvalue = pairs.values[i];
     mode.period = 2.0 * std::numbers::pi / std::sqrt(mode.eigenvalue);
     mode.acceleration = spectrum(mode.period);
-    mode.massX = lx * lx / generalisedMass / massX;
-    mode.massY = ly * ly / generalisedMass / massY;
-    modes.push_back(mode);
+    mode.massX = lx * lx / generalisedMass / g.massX;
+    mode.massY = ly * ly / generalisedMass / g.massY;
+    result.modes.push_back(mode);
 
     const struct {
       double participation;
@@ -214,26 +226,36 @@ int runBuildingAnalysis(const Session& session) {
       const std::vector<double> shears = storeyShears(frame, force, d.component);
       const std::vector<double> drifts = frame.storeyDrifts(displacement, d.component);
       for (int s = 0; s < kStoreys; ++s) {
-        modal[i * kQuantities + static_cast<std::size_t>(d.shear + s)] =
+        result.values[i * kQuantities + static_cast<std::size_t>(d.shear + s)] =
             static_cast<float>(shears[s]);
-        modal[i * kQuantities + static_cast<std::size_t>(d.drift + s)] =
+        result.values[i * kQuantities + static_cast<std::size_t>(d.drift + s)] =
             static_cast<float>(drifts[s]);
       }
     }
   }
+  return result;
+}
 
+struct Combined {
+  AlignedFloats srss{kQuantities};
+  AlignedFloats cqc{kQuantities};
+  AlignedFloats abs{kQuantities};
+};
+
+Combined combineModes(ModalResponses& responses) {
   std::vector<float> periods;
-  for (const Mode& m : modes) periods.push_back(static_cast<float>(m.period));
-  const int count = static_cast<int>(modeCount);
-  AlignedFloats srss(kQuantities), cqc(kQuantities), abs(kQuantities);
-  Combination(1, count, nullptr, 0.0f).combine(modal.data(), srss.data());
+  for (const Mode& m : responses.modes) periods.push_back(static_cast<float>(m.period));
+  const int count = static_cast<int>(responses.modes.size());
+  Combined c;
+  Combination(1, count, nullptr, 0.0f).combine(responses.values.data(), c.srss.data());
   Combination(2, count, periods.data(), static_cast<float>(kDamping))
-      .combine(modal.data(), cqc.data());
-  Combination(3, count, nullptr, 0.0f).combine(modal.data(), abs.data());
+      .combine(responses.values.data(), c.cqc.data());
+  Combination(3, count, nullptr, 0.0f).combine(responses.values.data(), c.abs.data());
+  return c;
+}
 
-  const LogSummary log = summariseLogFile(session.logPath);
-
-  std::printf("orvsolve: earthquake analysis of a building frame, %s\n\n", log.banner.c_str());
+void printModel(const models::BuildingFrame& frame, const LogSummary& log, const GroundInertia& g) {
+  const models::FrameParameters& parameters = frame.parameters();
   std::printf("Model\n");
   std::printf("  %d storeys of %.2f m, %d x %d bays of %.2f m x %.2f m, fixed base\n",
               parameters.storeys, parameters.storeyHeight, parameters.baysX, parameters.baysY,
@@ -242,37 +264,43 @@ int runBuildingAnalysis(const Session& session) {
   std::printf("  floor mass %.0f kg/m2 lumped at the column heads, consistent member masses\n",
               parameters.floorMass);
   const int groundNodes = (parameters.baysX + 1) * (parameters.baysY + 1);
-  std::printf("  %d nodes (%d fixed), %zu equations, %zu beam-column elements\n", frame.nodeCount(),
-              groundNodes, n, frame.members().size());
-  std::printf("  stored entries (lower triangle): K %ld, M %ld\n",
-              log.storedEntries.count('A') ? log.storedEntries.at('A') : 0L,
-              log.storedEntries.count('B') ? log.storedEntries.at('B') : 0L);
-  std::printf("  mass %.1f t, weight W = %.0f kN\n\n", massX / 1e3, weight / 1e3);
+  std::printf("  %d nodes (%d fixed), %d equations, %zu beam-column elements\n", frame.nodeCount(),
+              groundNodes, frame.size(), frame.members().size());
+  if (log.logged) {
+    std::printf("  stored entries (lower triangle): K %ld, M %ld\n",
+                log.storedEntries.count('A') ? log.storedEntries.at('A') : 0L,
+                log.storedEntries.count('B') ? log.storedEntries.at('B') : 0L);
+  }
+  std::printf("  mass %.1f t, weight W = %.0f kN\n\n", g.massX / 1e3, g.weight / 1e3);
+}
 
-  std::printf("Solver: checks %s enabled, ordering metis_node\n", checkList(kAllChecks).c_str());
-  printLibrarySummary(log, session.logPath);
-
+void printStaticCases(const models::BuildingFrame& frame, const StaticCases& cases,
+                      const GroundInertia& g) {
+  const auto n = static_cast<std::size_t>(frame.size());
   std::printf("\nStatic load cases (3 right-hand sides, one call of exp_solve_v3)\n");
-  const std::span<const double> gravity(u.data(), n);
-  const double roofSettlement = frame.storeyDisplacement(gravity, parameters.storeys, kUz);
+  const std::span<const double> gravity(cases.u.data(), n);
+  const double roofSettlement = frame.storeyDisplacement(gravity, frame.parameters().storeys, kUz);
   double deflection = 0.0;
   for (int node = 0; node < frame.nodeCount(); ++node) {
     const int d = frame.dof(node, kUz);
     if (d >= 0) deflection = std::min(deflection, gravity[static_cast<std::size_t>(d)]);
   }
   std::printf("  %-10s W = %.0f kN: roof settles %.2f mm, largest deflection %.2f mm\n", "gravity",
-              weight / 1e3, -1e3 * roofSettlement, -1e3 * deflection);
-  printStaticCase(frame, {u.data() + n, n}, "lateral X", kUx, baseShear);
-  printStaticCase(frame, {u.data() + 2 * n, n}, "lateral Y", kUy, baseShear);
-  std::printf("  relative residuals |K u - f|_1 / |f|_1: %.1e, %.1e, %.1e\n", residuals[0],
-              residuals[1], residuals[2]);
+              g.weight / 1e3, -1e3 * roofSettlement, -1e3 * deflection);
+  printStaticCase(frame, {cases.u.data() + n, n}, "lateral X", kUx, cases.baseShear);
+  printStaticCase(frame, {cases.u.data() + 2 * n, n}, "lateral Y", kUy, cases.baseShear);
+  std::printf("  relative residuals |K u - f|_1 / |f|_1: %.1e, %.1e, %.1e\n", cases.residuals[0],
+              cases.residuals[1], cases.residuals[2]);
+}
 
-  std::printf("\nVibration modes: the %d smallest eigenvalues of K x = lambda M x\n", count);
+void printModes(const std::vector<Mode>& modes) {
+  std::printf("\nVibration modes: the %zu smallest eigenvalues of K x = lambda M x\n",
+              modes.size());
   std::printf(
       "  mode  period [s]     eigenvalue [1/s2]  Se [m/s2]  mass X [%%]   sum X  "
       "mass Y [%%]   sum Y\n");
   double sumX = 0.0, sumY = 0.0;
-  for (std::size_t i = 0; i < modeCount; ++i) {
+  for (std::size_t i = 0; i < modes.size(); ++i) {
     const Mode& m = modes[i];
     sumX += m.massX;
     sumY += m.massY;
@@ -284,20 +312,57 @@ int runBuildingAnalysis(const Session& session) {
       "  mass = effective modal mass (phi^T M r)^2 / phi^T M phi over r^T M r, r the unit\n"
       "  ground displacement; modes with neither are torsional or in-plane floor modes\n"
       "  (the frame has no rigid floor diaphragm).\n");
+}
 
+void printCombinations(const ElasticSpectrum& spectrum, Combined& c, std::size_t modeCount,
+                       double weight) {
   std::printf(
       "\nElastic response spectrum (Eurocode 8, type 1, ground type C): ag = %.2f g, "
       "S = %.2f,\n  TB = %.2f s, TC = %.2f s, TD = %.2f s, %.0f %% damping\n",
       spectrum.ag / kGravity, spectrum.S, spectrum.TB, spectrum.TC, spectrum.TD, 100.0 * kDamping);
   std::printf(
-      "\nPeak responses of %d modes combined by SRSS, CQC (%.0f %% damping) and "
+      "\nPeak responses of %zu modes combined by SRSS, CQC (%.0f %% damping) and "
       "absolute sum\n",
-      count, 100.0 * kDamping);
-  printCombined("earthquake along X", "X", srss.data(), cqc.data(), abs.data(), kShearX, kDriftX);
-  printCombined("earthquake along Y", "Y", srss.data(), cqc.data(), abs.data(), kShearY, kDriftY);
+      modeCount, 100.0 * kDamping);
+  printCombined("earthquake along X", "X", c.srss.data(), c.cqc.data(), c.abs.data(), kShearX,
+                kDriftX);
+  printCombined("earthquake along Y", "Y", c.srss.data(), c.cqc.data(), c.abs.data(), kShearY,
+                kDriftY);
   std::printf("  base shear (CQC): X %.0f kN = %.1f %% of W, Y %.0f kN = %.1f %% of W\n",
-              cqc[kShearX] / 1e3, 100.0 * cqc[kShearX] / weight, cqc[kShearY] / 1e3,
-              100.0 * cqc[kShearY] / weight);
+              c.cqc[kShearX] / 1e3, 100.0 * c.cqc[kShearX] / weight, c.cqc[kShearY] / 1e3,
+              100.0 * c.cqc[kShearY] / weight);
+}
+
+}  // namespace
+
+int runBuildingAnalysis(const Session& session) {
+  requireLogWritable(session.logPath);
+  const models::BuildingFrame frame(referenceBuilding());
+  const ElasticSpectrum spectrum;
+
+  startLog(session);
+  LinearSystem system;
+  watched(session, [&] { system.assemble(frame); });
+  system.enableChecks(kAllChecks);
+  watched(session, [&] { system.factor("metis_node"); });
+  const GroundInertia ground = groundInertia(frame, system);
+  const StaticCases cases = solveStaticCases(session, frame, system, ground);
+  const Eigenpairs pairs = watched(session, [&] { return system.eigenpairs(kModeCount); });
+  if (pairs.found < 1) {
+    throw LibraryError("exp_eigenSystem_v3 found no eigenvalue of the frame");
+  }
+  ModalResponses responses = modalResponses(frame, system, ground, pairs, spectrum);
+  Combined combined = combineModes(responses);
+  const LogSummary log = summariseLogFile(session.logPath);
+
+  std::printf("orvsolve: earthquake analysis of a building frame%s%s\n\n", log.logged ? ", " : "",
+              log.banner.c_str());
+  printModel(frame, log, ground);
+  std::printf("Solver: checks %s enabled, ordering metis_node\n", checkList(kAllChecks).c_str());
+  printLibrarySummary(log, session.logPath);
+  printStaticCases(frame, cases, ground);
+  printModes(responses.modes);
+  printCombinations(spectrum, combined, responses.modes.size(), ground.weight);
   return 0;
 }
 

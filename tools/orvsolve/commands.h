@@ -28,6 +28,7 @@ class InputError : public std::runtime_error {
 };
 
 struct Session {
+  // Empty: logging off (--log none).
   std::string logPath = "orvsolve.log";
   // Library phases on standard error while calls run: only when both outputs are terminals.
   bool progress = false;
@@ -52,9 +53,17 @@ class Arguments {
   std::vector<std::string> words_;
 };
 
+// A whole number of at least min; a negative or too large one is named as such.
 int parseCount(const std::string& option, const std::string& text, int min);
 
-// Directs the library's log to the session's file (truncating it).
+// The check codes of --checks: "1,2,8", "all" or "none".
+unsigned parseChecks(const std::string& list);
+
+// Refuses a log path that is a device or a folder, or that cannot be written (with the system's
+// reason), before any work; an empty path (--log none) is accepted.
+void requireLogWritable(const std::string& logPath);
+
+// Directs the library's log to the session's file (truncating it); does nothing without a log.
 void startLog(const Session& session);
 
 int runBuildingAnalysis(const Session& session);

@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <regex>
@@ -61,11 +63,35 @@ LogSummary summariseLog(const std::string& text) {
   return summary;
 }
 
-LogSummary summariseLogFile(const std::string& path) {
+namespace {
+
+// At most kLogReadLimit bytes of a regular file: its beginning, or its end when tail is set.
+std::string readBounded(const std::string& path, bool tail) {
   std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return summariseLog(text.str());
+  std::error_code error;
+  if (!in || !std::filesystem::is_regular_file(path, error)) return {};
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (error) return {};
+  if (tail && size > kLogReadLimit) in.seekg(static_cast<std::streamoff>(size - kLogReadLimit));
+  std::string text(kLogReadLimit, '\0');
+  in.read(text.data(), static_cast<std::streamsize>(text.size()));
+  text.resize(static_cast<std::size_t>(in.gcount()));
+  return text;
+}
+
+}  // namespace
+
+LogSummary summariseLogFile(const std::string& path) {
+  if (path.empty()) {
+    LogSummary none;
+    none.logged = false;
+    return none;
+  }
+  return summariseLog(readBounded(path, false));
+}
+
+std::vector<std::string> failureContextOfFile(const std::string& path, std::size_t count) {
+  return failureContext(readBounded(path, true), count);
 }
 
 std::vector<std::string> failureContext(const std::string& text, std::size_t count) {

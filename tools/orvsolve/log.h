@@ -21,6 +21,8 @@ struct PhaseTime {
 };
 
 struct LogSummary {
+  // False without a log (--log none): nothing below is known.
+  bool logged = true;
   std::string banner;
   // Completed phases in the order each first completed; repeats summed.
   std::vector<PhaseTime> phases;
@@ -33,11 +35,16 @@ struct LogSummary {
 };
 
 LogSummary summariseLog(const std::string& text);
+// The log is read back bounded: its first kLogReadLimit bytes, or none without a log (empty path).
 LogSummary summariseLogFile(const std::string& path);
+
+inline constexpr std::size_t kLogReadLimit = std::size_t{1} << 22;
 
 // The last count lines the library logged before its last "ERROR:" line, within the phase that
 // failed: what it found wrong (a pivot, a check and its limit). Phase lines are left out.
 std::vector<std::string> failureContext(const std::string& text, std::size_t count);
+// The same from the last kLogReadLimit bytes of a log file.
+std::vector<std::string> failureContextOfFile(const std::string& path, std::size_t count);
 
 // Shows the library's phases on standard error while one call runs, reading the log as the
 // library writes it (every log line is flushed at once). A single status line is rewritten in

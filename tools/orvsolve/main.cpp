@@ -4,10 +4,9 @@
 
 #include <cstdio>
 #include <exception>
-#include <fstream>
-#include <iterator>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "commands.h"
@@ -34,7 +33,7 @@ constexpr const char* kUsage =
     "responses of an elastic design spectrum by SRSS, CQC and absolute sum.\n"
     "\n"
     "Options of every command:\n"
-    "  --log FILE   write the library's log to FILE (default: orvsolve.log)\n"
+    "  --log FILE   write the library's log to FILE (default: orvsolve.log); 'none': no log\n"
     "  --help       show the help of the command\n"
     "  --version    show the versions of orvsolve and of the library\n"
     "\n"
@@ -56,8 +55,8 @@ int dispatch(const std::vector<std::string>& words) {
     bool help = args.flag("--help");
     help = args.flag("-h") || help;
     if (const std::optional<std::string> log = args.value("--log")) {
-      if (log->empty()) throw UsageError("--log needs a file name");
-      session.logPath = *log;
+      if (log->empty()) throw UsageError("--log needs a file name, or 'none'");
+      session.logPath = *log == "none" ? "" : *log;
     }
     session.progress = isatty(STDOUT_FILENO) != 0 && isatty(STDERR_FILENO) != 0;
     const std::optional<std::string> command = args.command();
@@ -87,12 +86,24 @@ int dispatch(const std::vector<std::string>& words) {
     return kExitInput;
   } catch (const LibraryError& e) {
     std::fprintf(stderr, "%s: %s\n", context.c_str(), e.what());
-    std::ifstream in(session.logPath, std::ios::binary);
-    const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::fprintf(stderr, "%s: the library's log is in %s%s\n", context.c_str(),
-                 session.logPath.c_str(), log.empty() ? "" : "; it reads before the error:");
-    for (const std::string& line : failureContext(log, 3)) {
-      std::fprintf(stderr, "  %s\n", line.c_str());
+    if (session.logPath.empty()) {
+      std::fprintf(stderr,
+                   "%s: the library's log is off (--log none); run with a log for the "
+                   "details\n",
+                   context.c_str());
+    } else {
+      const std::vector<std::string> lines = failureContextOfFile(session.logPath, 3);
+      std::fprintf(stderr, "%s: the library's log is in %s%s\n", context.c_str(),
+                   session.logPath.c_str(), lines.empty() ? "" : "; it reads before the error:");
+      for (const std::string& line : lines) std::fprintf(stderr, "  %s\n", line.c_str());
+    }
+    if (std::string_view(e.what()).find("checks failed") != std::string_view::npos &&
+        (context.ends_with(" solve") || context.ends_with(" eigen"))) {
+      std::fprintf(stderr,
+                   "%s: a numerical check refused the matrix; --checks LIST chooses the checks "
+                   "(--checks none runs without them, at the risk of an inaccurate result; see "
+                   "%s --help)\n",
+                   context.c_str(), context.c_str());
     }
     return kExitLibrary;
   } catch (const std::bad_alloc&) {

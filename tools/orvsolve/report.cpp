@@ -8,6 +8,10 @@
 namespace orv::cli {
 
 void printLibrarySummary(const LogSummary& log, const std::string& logPath) {
+  if (!log.logged) {
+    std::printf("Library phases: not known, the log is off (--log none)\n");
+    return;
+  }
   const std::string title = "Library phases (read from " + logPath + ")";
   std::printf("%-50s %9s  %9s\n", title.c_str(), "wall [s]", "CPU [s]");
   for (const PhaseTime& p : log.phases) {
@@ -29,6 +33,10 @@ std::string checkList(unsigned codes) {
     list += std::to_string(code);
   }
   return list.empty() ? "none" : list;
+}
+
+std::string counted(long long count, const std::string& one, const std::string& many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
 double norm1(std::span<const double> x) {

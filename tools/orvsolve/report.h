@@ -25,4 +25,7 @@ std::string checkList(unsigned codes);
 
 double norm1(std::span<const double> x);
 
+// "1 entry", "24 entries".
+std::string counted(long long count, const std::string& one, const std::string& many);
+
 }  // namespace orv::cli

@@ -2,11 +2,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <sstream>
+#include <optional>
 
 #include "commands.h"
 #include "input.h"
 #include "library.h"
+#include "output.h"
 #include "report.h"
 
 namespace orv::cli {
@@ -25,36 +26,83 @@ const char* const kSolveUsage =
     "  --ordering NAME  fill-reducing ordering: metis_node (default), metis, metis_edge,\n"
     "                   amdv1_1, tree, random, identity\n"
     "  --checks LIST    the numerical checks to run, by code, comma-separated, or 'all' or\n"
-    "                   'none' (default: 1,8, the library's own default):\n"
+    "                   'none' (default: 1,8, the library's own default; a check that\n"
+    "                   refuses K stops the run, and leaving it out goes on at your risk):\n"
     "                     1  diagonal of K positive, spread within 1e310 (before factorising)\n"
     "                     2  spread of the diagonal of the Cholesky factor L\n"
     "                     4  diagonal residual of L L^T against K\n"
     "                     8  norm-1 condition number estimate below 1e12\n"
     "                    16  residual of every solution, with iterative refinement\n"
-    "  --out X.mtx      write the solutions as a Matrix Market array file\n"
-    "  --log FILE       the library's log (default: orvsolve.log)\n";
+    "  --out X.mtx      write the solutions as a Matrix Market array file (whole or not at\n"
+    "                   all: through a temporary file in the same folder)\n"
+    "  --log FILE       the library's log (default: orvsolve.log; 'none': no log)\n";
 
 namespace {
 
 constexpr const char* kOrderings[] = {"metis_node", "metis",  "metis_edge", "amdv1_1",
                                       "tree",       "random", "identity"};
 
-unsigned parseChecks(const std::string& list) {
-  if (list == "none") return 0;
-  if (list == "all") return 1 | 2 | 4 | 8 | 16;
-  unsigned codes = 0;
-  std::istringstream in(list);
-  std::string item;
-  while (std::getline(in, item, ',')) {
-    const unsigned* known = std::find_if(std::begin(kCheckCodes), std::end(kCheckCodes),
-                                         [&](unsigned c) { return item == std::to_string(c); });
-    if (known == std::end(kCheckCodes)) {
-      throw UsageError("--checks: '" + item + "' is not a check code (1, 2, 4, 8, 16)");
-    }
-    codes |= *known;
+// |K x - b|_1 / |b|_1 of every column; a zero load case has the zero solution, and its residual
+// is absolute.
+std::vector<double> relativeResiduals(const LinearSystem& system, const DenseFile& rhs,
+                                      std::span<const double> x) {
+  const auto n = static_cast<std::size_t>(system.size());
+  std::vector<double> relative(static_cast<std::size_t>(rhs.columns));
+  for (std::size_t c = 0; c < relative.size(); ++c) {
+    const std::span<const double> bc(rhs.values.data() + c * n, n);
+    std::vector<double> r = system.multiply(x.subspan(c * n, n), models::kStiffness);
+    for (std::size_t i = 0; i < n; ++i) r[i] -= bc[i];
+    relative[c] = norm1(bc) > 0.0 ? norm1(r) / norm1(bc) : norm1(r);
   }
-  if (codes == 0) throw UsageError("--checks needs a list of codes, 'all' or 'none'");
-  return codes;
+  return relative;
+}
+
+struct SolveSetting {
+  const MatrixFile& k;
+  const std::optional<std::string>& rhsPath;
+  const std::string& ordering;
+  unsigned checks;
+};
+
+void printSolveReport(const SolveSetting& s, const DenseFile& rhs, std::span<const double> x,
+                      std::span<const double> relative, const LogSummary& log,
+                      const std::string& logPath) {
+  const auto n = static_cast<std::size_t>(s.k.n);
+  std::printf("Solution of K x = b\n");
+  std::printf("  K                 %s: %d x %d, %ld stored entries (lower triangle)\n",
+              s.k.path.c_str(), s.k.n, s.k.n,
+              log.storedEntries.count('A') ? log.storedEntries.at('A')
+                                           : static_cast<long>(s.k.lower.size()));
+  if (s.rhsPath) {
+    std::printf("  right-hand sides  %s: %d column%s\n", s.rhsPath->c_str(), rhs.columns,
+                rhs.columns == 1 ? "" : "s");
+  } else {
+    std::printf("  right-hand side   b = K * (1, ..., 1): the exact solution is all ones\n");
+  }
+  std::printf("  ordering          %s\n", s.ordering.c_str());
+  std::printf("  checks            %s\n", checkList(s.checks).c_str());
+  if (log.logged) std::printf("  library           %s\n", log.banner.c_str());
+  std::printf("\n");
+  printLibrarySummary(log, logPath);
+
+  std::printf("\nResiduals\n");
+  constexpr std::size_t kListed = 10;
+  std::printf("  column        |b|_1   |K x - b|_1 / |b|_1%s\n",
+              s.rhsPath ? "" : "    max |x - 1|");
+  for (std::size_t c = 0; c < std::min(relative.size(), kListed); ++c) {
+    std::printf("  %6zu  %11.4e   %19.3e", c + 1, norm1({rhs.values.data() + c * n, n}),
+                relative[c]);
+    if (!s.rhsPath) {
+      double error = 0.0;
+      for (const double v : x) error = std::max(error, std::fabs(v - 1.0));
+      std::printf("    %11.3e", error);
+    }
+    std::printf("\n");
+  }
+  if (relative.size() > kListed) {
+    std::printf("  ... largest relative residual of all %zu columns: %.3e\n", relative.size(),
+                *std::max_element(relative.begin(), relative.end()));
+  }
 }
 
 }  // namespace
@@ -69,8 +117,16 @@ int runSolve(const Session& session, Arguments& args) {
     throw UsageError("--ordering: unknown method '" + ordering + "'");
   }
   const unsigned checks = checksText ? parseChecks(*checksText) : kDefaultChecks;
+  NamedFiles inputs{{"K", kPath}}, written;
+  if (rhsPath) inputs.emplace_back("--rhs", *rhsPath);
+  if (outPath) written.emplace_back("--out", *outPath);
+  if (!session.logPath.empty()) written.emplace_back("--log", session.logPath);
+  requireDistinct(inputs, written);
+  requireLogWritable(session.logPath);
+  std::optional<OutputFile> out;
+  if (outPath) out.emplace(*outPath);
 
-  const MatrixFile k = readMatrixFile(kPath);
+  const MatrixFile k = readStiffnessFile(kPath);
   DenseFile rhs;
   if (rhsPath) rhs = readRightHandSides(*rhsPath, k);
 
@@ -86,59 +142,16 @@ int runSolve(const Session& session, Arguments& args) {
   }
   const std::vector<double> x =
       watched(session, [&] { return system.solve(rhs.values, rhs.columns); });
+  const std::vector<double> relative = relativeResiduals(system, rhs, x);
 
-  const auto n = static_cast<std::size_t>(k.n);
-  std::vector<double> relative(static_cast<std::size_t>(rhs.columns));
-  for (std::size_t c = 0; c < relative.size(); ++c) {
-    const std::span<const double> xc(x.data() + c * n, n);
-    const std::span<const double> bc(rhs.values.data() + c * n, n);
-    std::vector<double> r = system.multiply(xc, models::kStiffness);
-    for (std::size_t i = 0; i < n; ++i) r[i] -= bc[i];
-    relative[c] = norm1(r) / norm1(bc);
-  }
-  if (outPath) {
-    try {
-      models::writeArray(*outPath, k.n, rhs.columns, x, "solution of K x = b, K from " + kPath);
-    } catch (const models::MatrixMarketError& e) {
-      throw InputError(e.what());
-    }
-  }
-  const LogSummary log = summariseLogFile(session.logPath);
-
-  std::printf("Solution of K x = b\n");
-  std::printf(
-      "  K                 %s: %d x %d, %ld stored entries (lower triangle)\n", kPath.c_str(), k.n,
-      k.n,
-      log.storedEntries.count('A') ? log.storedEntries.at('A') : static_cast<long>(k.lower.size()));
-  if (rhsPath) {
-    std::printf("  right-hand sides  %s: %d column%s\n", rhsPath->c_str(), rhs.columns,
-                rhs.columns == 1 ? "" : "s");
-  } else {
-    std::printf("  right-hand side   b = K * (1, ..., 1): the exact solution is all ones\n");
-  }
-  std::printf("  ordering          %s\n", ordering.c_str());
-  std::printf("  checks            %s\n", checkList(checks).c_str());
-  std::printf("  library           %s\n\n", log.banner.c_str());
-  printLibrarySummary(log, session.logPath);
-
-  std::printf("\nResiduals\n");
-  constexpr std::size_t kListed = 10;
-  std::printf("  column        |b|_1   |K x - b|_1 / |b|_1%s\n", rhsPath ? "" : "    max |x - 1|");
-  for (std::size_t c = 0; c < std::min(relative.size(), kListed); ++c) {
-    std::printf("  %6zu  %11.4e   %19.3e", c + 1, norm1({rhs.values.data() + c * n, n}),
-                relative[c]);
-    if (!rhsPath) {
-      double error = 0.0;
-      for (const double v : x) error = std::max(error, std::fabs(v - 1.0));
-      std::printf("    %11.3e", error);
-    }
-    std::printf("\n");
-  }
-  if (relative.size() > kListed) {
-    std::printf("  ... largest relative residual of all %zu columns: %.3e\n", relative.size(),
-                *std::max_element(relative.begin(), relative.end()));
-  }
-  if (outPath) {
+  printSolveReport({k, rhsPath, ordering, checks}, rhs, x, relative,
+                   summariseLogFile(session.logPath), session.logPath);
+  if (out) {
+    std::fflush(stdout);
+    out->write([&](const std::string& path) {
+      models::writeArray(path, k.n, rhs.columns, x, "solution of K x = b, K from " + kPath);
+    });
+    out->publish();
     std::printf("\nSolution written to %s (%d x %d array)\n", outPath->c_str(), k.n, rhs.columns);
   }
   return 0;
