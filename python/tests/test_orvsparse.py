@@ -227,3 +227,18 @@ def test_missing_library_is_reported_with_where_it_looked(tmp_path):
                          env=env, capture_output=True, text=True)
     assert run.returncode != 0
     assert f"LibraryNotFoundError: libORVSparseSolverDLL3.so not found at {missing}" in run.stderr
+
+
+def test_installed_package_loads_the_installed_library(tmp_path):
+    build = os.environ.get("ORV_BUILD_DIR") or REPO / "build"
+    cmake = os.environ.get("CMAKE_COMMAND") or "cmake"
+    subprocess.run([cmake, "--install", str(build), "--prefix", str(tmp_path)], check=True,
+                   stdout=subprocess.DEVNULL)
+    env = {k: v for k, v in os.environ.items() if k != "ORVSPARSE_LIBRARY"}
+    env["PYTHONPATH"] = str(tmp_path / "lib" / "python3" / "site-packages")
+    script = ("import numpy as np, orvsparse; print(orvsparse.library_path()); "
+              "print(*orvsparse.System(np.diag([4.0, 16.0, 64.0])).solve([8, 16, 32]))")
+    run = subprocess.run([sys.executable, "-c", script], env=env, cwd=tmp_path,
+                         capture_output=True, text=True, check=True)
+    library = tmp_path / "lib" / "libORVSparseSolverDLL3.so.3"
+    assert run.stdout.split() == [str(library), "2.0", "1.0", "0.5"]
