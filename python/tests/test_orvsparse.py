@@ -55,11 +55,20 @@ def test_eigenpairs_match_eigh(pair, frame):
     assert np.abs(v_k.T @ K @ v_k - np.eye(6)).max() < 1e-9
 
 
-def test_standard_problem_without_mass():
+def test_standard_problem_and_fewer_pairs_than_asked():
     K = read_matrix("bcsstk05.mtx")
     with orvsparse.System(K) as s:
         w = s.eigsh(3, vectors=False)
     assert relative(w, scipy.linalg.eigh(K.toarray(), eigvals_only=True)[:3]) < 1e-9
+    # Mass on three unknowns only: three finite eigenvalues, those of the inverse of K^-1
+    # restricted to them.
+    masses = [10, 50, 90]
+    M = scipy.sparse.coo_matrix((np.ones(3), (masses, masses)), shape=K.shape)
+    with orvsparse.System(K, M) as s:
+        w, v = s.eigsh(5)
+    flexibility = np.linalg.inv(K.toarray())[np.ix_(masses, masses)]
+    assert v.shape == (K.shape[0], 3)
+    assert relative(w, np.sort(1 / np.linalg.eigvalsh(flexibility))) < 1e-9
 
 
 def test_element_edits_are_solved_after_refactorisation():
@@ -205,7 +214,10 @@ def test_each_system_keeps_its_own_log(tmp_path):
         quiet = orvsparse.System(K)
         first.eigsh(4)
         second.factor()
-        quiet.factor()
+        scratch = orvsparse._log._scratch_file()
+        size = os.path.getsize(scratch)
+        quiet.factor()  # the library's log is off outside logged calls
+        assert os.path.getsize(scratch) == size
         quiet.close()
         second.solve(np.ones(K.shape[0]))
         condition = second.condition_estimate()
