@@ -14,6 +14,7 @@ X, Y and Z (3 for a truss such as bcsstk05, 6 for the frames of `orvsolve model 
 """
 
 import argparse
+import importlib.util
 import pathlib
 import sys
 
@@ -98,12 +99,11 @@ def main():
         print(f"{i:4d}  {t:10.5f}  {1 / t:14.4f}" + "".join(f"  {100 * s:10.2f}" for s in share))
     print("sum" + " " * 29 + "".join(f"  {100 * s:10.2f}" for s in shares.sum(axis=0)))
 
-    try:
-        import matplotlib  # noqa: F401
-    except ImportError:
+    if importlib.util.find_spec("matplotlib") is None:
         print("matplotlib is not installed: no plot")
         return
-    title = f"{name}, {pathlib.Path(args.mass).stem} ({K.shape[0]} equations): first {len(periods)} modes"
+    title = (f"{name}, {pathlib.Path(args.mass).stem} ({K.shape[0]} equations): "
+             f"first {len(periods)} modes")
     plot(args.plot, title, periods, shares)
     print(f"plot written to {args.plot}")
 

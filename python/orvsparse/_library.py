@@ -44,11 +44,8 @@ class SafeArray2(ctypes.Structure):
 
 
 def descriptor(array):
-    """A descriptor of a float64 array: 1-D, or 2-D in column-major order (rows, columns).
-
-    Returns the descriptor and a pointer to a pointer to it, as the exports take it. The caller
-    keeps the array alive for as long as the descriptor is used.
-    """
+    """A SAFEARRAY** over a float64 array, as the exports take it: 1-D, or 2-D in column-major
+    order (rows, columns). The caller keeps the array alive while the descriptor is used."""
     d = SafeArray2()
     d.cbElements = 8
     d.pvData = array.ctypes.data
@@ -59,8 +56,7 @@ def descriptor(array):
         d.cDims = 2
         d.rgsabound[0].cElements = array.shape[1]
         d.rgsabound[1].cElements = array.shape[0]
-    pointer = ctypes.pointer(d)
-    return d, pointer
+    return ctypes.pointer(ctypes.pointer(d))
 
 
 _HANDLE = ctypes.c_void_p

@@ -133,7 +133,10 @@ class System:
 
     log: None (the default) logs nothing; True keeps the library's log of this System in memory
     (``log_text``, ``phase_times``); a path also writes it to that file (created or truncated
-    now, appended after every call).
+    now, appended after every call). The library keeps one log for the whole process, so work
+    that other threads run at the moment of a logged call lands in that System's log too.
+
+    Attributes: ``n``, the order of K; ``has_mass``, whether M was given.
 
     Release the library's memory with ``close()`` or a ``with`` block; a System that is garbage
     collected is closed too. A System is for one thread at a time; different Systems may be used
@@ -155,6 +158,16 @@ class System:
         self._api = load_library()
         self._handle = ctypes.c_void_p()
         self._closer = weakref.finalize(self, _release, self._api, self._handle)
+        k_entries = _lower_entries(K, "K", lower, n)
+        self.n = k_entries[3]
+        m_entries = None
+        if M is not None:
+            m_entries = _lower_entries(M, "M", lower, self.n)
+            if m_entries[3] != self.n:
+                raise ValueError(
+                    f"M is {m_entries[3]} x {m_entries[3]} but K is {self.n} x {self.n}")
+        self.has_mass = M is not None
+        self._identity_mass = False
         self._log_path = None
         self._log_parts = None
         self._phases = {}
@@ -163,15 +176,6 @@ class System:
             if log is not True:
                 self._log_path = os.fspath(log)
                 open(self._log_path, "w", encoding="latin-1").close()
-        k_entries = _lower_entries(K, "K", lower, n)
-        self.n = k_entries[3]
-        m_entries = None
-        if M is not None:
-            m_entries = _lower_entries(M, "M", lower, self.n)
-            if m_entries[3] != self.n:
-                raise ValueError(f"M is {m_entries[3]} x {m_entries[3]} but K is {self.n} x {self.n}")
-        self.has_mass = M is not None
-        self._identity_mass = False
         try:
             with self._logged():
                 self._assemble(0, k_entries)
@@ -386,11 +390,10 @@ class System:
         saved = self.check(16)
         zero = np.zeros(self.n)
         x = np.empty(self.n)
-        keep = descriptor(x), descriptor(zero)
         try:
             self.set_check(16)
             with self._logged(always=True) as capture:
-                self._check(self._api.exp_solve_v3(handle, keep[0][1], keep[1][1]),
+                self._check(self._api.exp_solve_v3(handle, descriptor(x), descriptor(zero)),
                             "exp_solve_v3")
         finally:
             self.set_check(16, saved.enabled, saved.threshold, saved.count)
@@ -418,9 +421,8 @@ class System:
         else:
             rhs = np.asfortranarray(b, dtype=np.float64)
             x = np.empty(b.shape, order="F")
-        x_descriptor, rhs_descriptor = descriptor(x), descriptor(rhs)
         with self._logged():
-            self._check(self._api.exp_solve_v3(handle, x_descriptor[1], rhs_descriptor[1]),
+            self._check(self._api.exp_solve_v3(handle, descriptor(x), descriptor(rhs)),
                         "exp_solve_v3")
         return x
 
@@ -443,15 +445,15 @@ class System:
             raise ValueError(f"k must be between 1 and n = {self.n}, not {k}")
         if normalize not in ("mass", "stiffness"):
             raise ValueError(f'normalize must be "mass" or "stiffness", not {normalize!r}')
-        self._ensure_mass()
         values = np.empty(k)
         vectors_out = np.empty((self.n, k), order="F") if vectors else None
         found = ctypes.c_int32(0)
-        eig = descriptor(values)
-        eiv = descriptor(vectors_out) if vectors else (None, None)
         with self._logged():
+            self._ensure_mass()
             self._check(
-                self._api.exp_eigenSystem_v3(handle, k, eig[1], eiv[1], ctypes.byref(found)),
+                self._api.exp_eigenSystem_v3(
+                    handle, k, descriptor(values),
+                    descriptor(vectors_out) if vectors else None, ctypes.byref(found)),
                 "exp_eigenSystem_v3",
             )
         m = found.value

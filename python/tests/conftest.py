@@ -1,7 +1,6 @@
 """Fixtures of the binding's tests: the real matrices, a generated frame, and a hook that counts
 the library's live handles at the C boundary."""
 
-import ctypes
 import os
 import pathlib
 import subprocess
