@@ -401,26 +401,34 @@ class System:
 
     # ---- solution and eigenpairs ----------------------------------------------------------
 
-    def solve(self, b):
+    def solve(self, b, out=None):
         """The solution x of K x = b.
 
         b: a vector of n values or an n x k block of k right-hand sides (real, finite; any
         memory order and dtype, copied to float64 column-major only when it is not already).
-        Returns x of b's shape, float64 (a block in column-major order). Factorises K first
-        when needed. With check 16 on, each column is checked and refined; a column that still
-        fails raises LibraryError("Post-factor checks failed. System is ill conditioned").
+        out: optional array to write x into instead of a new one, so that repeated solves need
+        no new memory: float64 of b's shape, column-major for a block, not overlapping b.
+        Returns x (out when given) of b's shape, float64, a block in column-major order.
+        Factorises K first when needed. With check 16 on, each column is checked and refined;
+        a column that still fails raises LibraryError("Post-factor checks failed. System is
+        ill conditioned").
         """
         handle = self._live()
         b = _real_array(b, "b")
         if b.ndim not in (1, 2) or b.shape[0] != self.n:
             raise ValueError(f"b must have shape ({self.n},) or ({self.n}, k), not {b.shape}")
         _require_finite(b, "b")
-        if b.ndim == 1:
-            rhs = np.ascontiguousarray(b, dtype=np.float64)
-            x = np.empty(self.n)
-        else:
-            rhs = np.asfortranarray(b, dtype=np.float64)
+        rhs = np.asfortranarray(b, dtype=np.float64)
+        if out is None:
             x = np.empty(b.shape, order="F")
+        else:
+            x = out
+            if not isinstance(x, np.ndarray) or x.dtype != np.float64:
+                raise TypeError("out must be a float64 NumPy array")
+            if x.shape != b.shape or not x.flags.f_contiguous or not x.flags.writeable:
+                raise ValueError(f"out must be a writeable column-major array of shape {b.shape}")
+            if np.may_share_memory(x, rhs):
+                raise ValueError("out must not overlap b")
         with self._logged():
             self._check(self._api.exp_solve_v3(handle, descriptor(x), descriptor(rhs)),
                         "exp_solve_v3")

@@ -37,6 +37,9 @@ def test_solutions_match_spsolve(name, frame):
             assert x.shape == rhs.shape, why
             reference = expected if rhs.ndim == 2 else scipy.sparse.linalg.spsolve(K, rhs * 1.0)
             assert relative(x, reference) < 1e-9, why
+        out = np.full((n, 4), np.nan, order="F")
+        assert s.solve(b, out=out) is out
+        assert relative(out, expected) < 1e-9
 
 
 @pytest.mark.parametrize("pair", [("bcsstk05.mtx", "bcsstm05.mtx"), ("LUNDA.mtx", "lund_b.mtx"),
@@ -167,6 +170,7 @@ def test_bad_arguments_are_refused_before_the_library(handles):
         with pytest.raises(error, match=re.escape(text)):
             call()
     assert handles.calls == 0
+    rhs = np.ones(n)
     with orvsparse.System(K) as s:
         calls = handles.calls
         methods = [
@@ -174,6 +178,8 @@ def test_bad_arguments_are_refused_before_the_library(handles):
             (lambda: s.solve(np.ones((n, 2, 2))), ValueError, "shape"),
             (lambda: s.solve(np.full(n, np.inf)), ValueError, "non-finite"),
             (lambda: s.solve(np.ones(n, dtype=complex)), TypeError, "real"),
+            (lambda: s.solve(np.ones((n, 2)), out=np.empty((n, 2))), ValueError, "column-major"),
+            (lambda: s.solve(rhs, out=rhs), ValueError, "overlap"),
             (lambda: s.eigsh(0), ValueError, "between 1"),
             (lambda: s.eigsh(2.0), TypeError, "int"),
             (lambda: s.factor(ordering="amd"), ValueError, "ordering"),
