@@ -7,13 +7,12 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <new>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "condition.h"
+#include "log/failure.h"
 #include "log/log.h"
 #include "windows_rand.h"
 
@@ -156,18 +155,12 @@ void sortDecreasing(std::vector<std::pair<double, int32_t>>& pairs) {
 }
 
 void applyInverse(const InverseSolve& solve, double* x, double* b, int32_t nrhs) {
-  if (!solve(x, b, nrhs)) throw "Out of memory";
+  if (!solve(x, b, nrhs)) throw Failure::outOfMemory();
 }
 
 double exactInvNorm1(int32_t n, const InverseSolve& solve) {
-  std::vector<double> identity;
-  std::vector<double> inverse;
-  try {
-    identity.assign(static_cast<size_t>(n) * static_cast<size_t>(n), 0.0);
-    inverse.assign(static_cast<size_t>(n) * static_cast<size_t>(n), 0.0);
-  } catch (const std::bad_alloc&) {
-    throw "Out of memory";
-  }
+  std::vector<double> identity(static_cast<size_t>(n) * static_cast<size_t>(n), 0.0);
+  std::vector<double> inverse(static_cast<size_t>(n) * static_cast<size_t>(n), 0.0);
   for (int32_t j = 0; j < n; ++j) identity[static_cast<size_t>(j) * n + j] = 1.0;
   applyInverse(solve, inverse.data(), identity.data(), n);
   double norm = 0.0;
@@ -346,16 +339,12 @@ double iterate(int32_t n, int32_t t, const InverseSolve& solve, Workspace& ws) {
 
 double estimateInvNorm1(int32_t n, int32_t t, const InverseSolve& solve, uint32_t seed) {
   taucs_printf("Norm1(inv(A)) estimate started\n");
-  if (t < 1 || t > n) throw "T must be an integer between 1 and N";
+  if (t < 1 || t > n)
+    throw Failure(FailureKind::badArgument, "T must be an integer between 1 and N");
   if (t == n || n <= 4) return exactInvNorm1(n, solve);
-  std::optional<Workspace> workspace;
-  try {
-    workspace.emplace(n, t);
-  } catch (const std::bad_alloc&) {
-    throw "Out of memory";
-  }
+  Workspace workspace(n, t);
   detail::seedWindowsRand(seed);
-  return iterate(n, t, solve, *workspace);
+  return iterate(n, t, solve, workspace);
 }
 
 double estimateInvNorm1(int32_t n, int32_t t, const InverseSolve& solve) {

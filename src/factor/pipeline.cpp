@@ -10,10 +10,11 @@
 namespace orv {
 
 void ccsSymSPDMatrix::factor(const char* orderingMethod) {
-  if (!isCCS_ || !ccs_) throw "Matrix not assembled yet";
+  if (!isCCS_ || !ccs_) throw Failure(FailureKind::badState, "Matrix not assembled yet");
   if (!ordered()) orderingStep(orderingMethod);
   if (!L_.numericReady() && !preFactorChecks()) {
-    throw "Pre-factor checks failed.\nMatrix is not SPD or ill conditioned";
+    throw Failure(FailureKind::notSpd,
+                  "Pre-factor checks failed.\nMatrix is not SPD or ill conditioned");
   }
   // The permuted copy lives for this run only: built by whichever step needs it first.
   std::unique_ptr<CcsRecord> pap;
@@ -22,7 +23,7 @@ void ccsSymSPDMatrix::factor(const char* orderingMethod) {
     numericStep(pap);
     if (!postFactorChecks()) {
       L_.releaseNumeric();
-      throw "Post-factor checks failed. System is ill conditioned";
+      throw Failure(FailureKind::notSpd, "Post-factor checks failed. System is ill conditioned");
     }
   }
 }
@@ -33,7 +34,8 @@ void ccsSymSPDMatrix::orderingStep(const char* orderingMethod) {
       orderingMethod == nullptr || orderingMethod[0] == '\0' ? "metis_node" : orderingMethod;
   taucs_printf("Ordering method used: %s\n", method);
   invPerm_ = orderMatrix(*ccs_, method);
-  if (invPerm_.empty()) throw "Optimal ordering calculation failed";
+  if (invPerm_.empty())
+    throw Failure(FailureKind::dependency, "Optimal ordering calculation failed");
   timer_.completePhase("Optimal ordering calculation");
 }
 
@@ -46,8 +48,8 @@ void ccsSymSPDMatrix::symbolicStep(std::unique_ptr<CcsRecord>& pap) {
   pap = permute();
   if (!L_.symbolic(*pap)) {
     pap.reset();
-    if (L_.status() == FactorStatus::outOfMemory) throw "Out of memory";
-    throw "Symbolic factorization failed";
+    if (L_.status() == FactorStatus::outOfMemory) throw Failure::outOfMemory();
+    throw Failure(FailureKind::dependency, "Symbolic factorization failed");
   }
   timer_.completePhase("Symbolic factorization");
 }
@@ -59,19 +61,21 @@ void ccsSymSPDMatrix::numericStep(std::unique_ptr<CcsRecord>& pap) {
   const bool ready = L_.numeric(*pap);
   pap.reset();
   if (!ready) {
-    if (L_.status() == FactorStatus::outOfMemory) throw "Out of memory";
+    if (L_.status() == FactorStatus::outOfMemory) throw Failure::outOfMemory();
     if (L_.status() == FactorStatus::notPositiveDefinite) {
       // The pivot's column is one of the reordered matrix; the host knows its equations by its
       // own numbering.
       taucs_printf("Non-positive pivot in original column %d\n", originalIndex(L_.pivotColumn()));
     }
-    throw "Numeric factorization failed";
+    throw Failure(L_.status() == FactorStatus::notPositiveDefinite ? FailureKind::notSpd
+                                                                   : FailureKind::dependency,
+                  "Numeric factorization failed");
   }
   timer_.completePhase("Numeric factorization");
 }
 
 bool ccsSymSPDMatrix::preFactorChecks() {
-  if (!isCCS_ || !ccs_) throw "Matrix not assembled yet";
+  if (!isCCS_ || !ccs_) throw Failure(FailureKind::badState, "Matrix not assembled yet");
   timer_.startPhase("Pre-factor checks");
   if ((settings_.checkFlags & 1u) == 0) {
     timer_.completePhase("Pre-factor checks");
@@ -102,7 +106,7 @@ int32_t ccsSymSPDMatrix::originalIndex(int32_t row) const {
 }
 
 bool ccsSymSPDMatrix::postFactorChecks() {
-  if (!L_.numericReady()) throw "Factorization not available";
+  if (!L_.numericReady()) throw Failure(FailureKind::badState, "Factorization not available");
   timer_.startPhase("Post-factor checks");
   bool passed = true;
   if ((settings_.checkFlags & 2u) != 0) {
@@ -125,7 +129,7 @@ bool ccsSymSPDMatrix::postFactorChecks() {
   if ((settings_.checkFlags & 4u) != 0) {
     double rho = 0.0;
     int32_t row = 0;
-    if (L_.diagResidual(*ccs_, invPerm_.data(), rho, row) != 0) throw "Out of memory";
+    if (L_.diagResidual(*ccs_, invPerm_.data(), rho, row) != 0) throw Failure::outOfMemory();
     taucs_printf("Maximum diagonal residual at row %5d (original %5d) = %10.3e\n", row,
                  originalIndex(row), rho);
     const double limit = (1.0 / n_) * settings_.residualFactor;

@@ -1,7 +1,6 @@
 // The solution for a block of right-hand sides and the post-solve check with iterative
 // refinement of the columns whose residual is too large.
 #include <cmath>
-#include <new>
 
 #include "factor/blas.h"
 #include "factor/permute.h"
@@ -52,15 +51,6 @@ void subtract(size_t count, const double* x, double* y) {
   }
 }
 
-template <class T>
-std::vector<T> allocate(size_t count, T value) {
-  try {
-    return std::vector<T>(count, value);
-  } catch (const std::bad_alloc&) {
-    throw "Out of memory";
-  }
-}
-
 }  // namespace
 
 void ccsSymSPDMatrix::solve(double* X, const double* B, int32_t nrhs) {
@@ -73,12 +63,13 @@ void ccsSymSPDMatrix::solve(double* X, const double* B, int32_t nrhs) {
   for (size_t k = 0; k < columns; ++k) {
     scatterByPerm(n_, B + k * n, solveB_.get() + k * n, invPerm_.data());
   }
-  if (columns > 0 && !L_.solve(solveX_.get(), solveB_.get(), nrhs)) throw "Out of memory";
+  if (columns > 0 && !L_.solve(solveX_.get(), solveB_.get(), nrhs)) throw Failure::outOfMemory();
   for (size_t k = 0; k < columns; ++k) {
     gatherByPerm(n_, solveX_.get() + k * n, X + k * n, invPerm_.data());
   }
   timer_.completePhase("Right hand sides solutions");
-  if (!postSolveChecks(X, B, nrhs)) throw "Post-factor checks failed. System is ill conditioned";
+  if (!postSolveChecks(X, B, nrhs))
+    throw Failure(FailureKind::notSpd, "Post-factor checks failed. System is ill conditioned");
 }
 
 bool ccsSymSPDMatrix::postSolveChecks(double* X, const double* B, int32_t nrhs) {
@@ -93,10 +84,10 @@ bool ccsSymSPDMatrix::postSolveChecks(double* X, const double* B, int32_t nrhs) 
   taucs_printf("NRH n.      Norm-1 Ax-b      Norm-1 b       Rel Err       Err max          Test\n");
   const size_t n = static_cast<size_t>(n_);
   const size_t columns = nrhs > 0 ? static_cast<size_t>(nrhs) : 0;
-  std::vector<double> normB = allocate(columns, 0.0);
-  std::vector<double> normR = allocate(columns, 0.0);
+  std::vector<double> normB(columns, 0.0);
+  std::vector<double> normR(columns, 0.0);
   const WorkBuffer R(n * columns);
-  std::vector<int32_t> passed = allocate(columns, 0);
+  std::vector<int32_t> passed(columns, 0);
 
   for (size_t k = 0; k < columns; ++k) normB[k] = norm1(n_, B + k * n);
   multiplyColumns(X, R.get(), nrhs);
@@ -126,7 +117,7 @@ bool ccsSymSPDMatrix::postSolveChecks(double* X, const double* B, int32_t nrhs) 
       scatterByPerm(n_, R.get() + k * n, solveB_.get() + failing * n, invPerm_.data());
       ++failing;
     }
-    if (!L_.solve(solveX_.get(), solveB_.get(), failing)) throw "Out of memory";
+    if (!L_.solve(solveX_.get(), solveB_.get(), failing)) throw Failure::outOfMemory();
     size_t j = 0;
     for (size_t k = 0; k < columns; ++k) {
       if (passed[k] != 0) continue;

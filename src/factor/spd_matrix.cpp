@@ -41,7 +41,8 @@ double ccsSymSPDMatrix::maxDiag() {
 }
 
 double ccsSymSPDMatrix::estimateInvNorm1(int32_t t) {
-  if (!L_.numericReady()) throw "Matrix factorization not available";
+  if (!L_.numericReady())
+    throw Failure(FailureKind::badState, "Matrix factorization not available");
   if (invNorm1_ != 0.0) return invNorm1_;
   // The solve works in the factored ordering; a symmetric permutation leaves the norm as it is.
   invNorm1_ = orv::estimateInvNorm1(
@@ -72,10 +73,10 @@ void ccsSymSPDMatrix::checksSettings(int32_t* enable, double* value, int32_t* iv
       integer = &settings_.refineMax;
       break;
     default:
-      throw "Invalid check code";
+      throw Failure(FailureKind::badArgument, "Invalid check code");
   }
   if (enable == nullptr || value == nullptr || (integer != nullptr && ivalue == nullptr)) {
-    throw "Check setting not allocated";
+    throw Failure(FailureKind::badArgument, "Check setting not allocated");
   }
   if (*enable > 0) {
     *real = *value;

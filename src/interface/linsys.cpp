@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "log/failure.h"
 #include "log/log.h"
 #include "platform/fault_cleanup.h"
 
@@ -20,7 +21,9 @@ void symRealSPDMatrixLinSys::initMatrix(int32_t n, int32_t which) {
     A.initialise(n, 10 * static_cast<size_t>(n > 0 ? n : 0));
     return;
   }
-  if (n != A.n()) throw "Cannot initialise B with different size than A";
+  if (n != A.n())
+    throw orv::Failure(orv::FailureKind::badArgument,
+                       "Cannot initialise B with different size than A");
   B.initialise(n, 3 * static_cast<size_t>(n > 0 ? n : 0));
 }
 
@@ -61,7 +64,8 @@ void setProcessError(const char* text) {
 }
 
 symRealSPDMatrixLinSys& requireObject(symRealSPDMatrixLinSys* obj) {
-  if (obj == nullptr) throw "symRealSPDMatrixLinSys not allocated";
+  if (obj == nullptr)
+    throw Failure(FailureKind::badArgument, "symRealSPDMatrixLinSys not allocated");
   return *obj;
 }
 

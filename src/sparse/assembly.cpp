@@ -88,7 +88,8 @@ std::unique_ptr<CcsRecord> buildRecord(int32_t n, const std::vector<Triplet>& tr
 }  // namespace
 
 void ccsSymMatrix::checkIndex(int32_t row, int32_t column) const {
-  if (row < 0 || column < 0 || row >= n_ || column >= n_) throw "Element index out of range";
+  if (row < 0 || column < 0 || row >= n_ || column >= n_)
+    throw Failure(FailureKind::badArgument, "Element index out of range");
 }
 
 void ccsSymMatrix::setElement(int32_t row, int32_t column, double value) {
@@ -106,22 +107,22 @@ void ccsSymMatrix::editElement(int32_t row, int32_t column, double value, bool a
     return;
   }
   const int32_t p = findEntry(row, column);
-  if (p < 0) throw "Element not found";
+  if (p < 0) throw Failure(FailureKind::badArgument, "Element not found");
   ccs_->values[p] = add ? ccs_->values[p] + value : value;
   invalidate();
 }
 
 void ccsSymMatrix::createCCS() {
-  if (isCCS_) throw "Matrix already in CCS form";
-  if (triplets_.empty()) throw "Matrix is empty";
+  if (isCCS_) throw Failure(FailureKind::badState, "Matrix already in CCS form");
+  if (triplets_.empty()) throw Failure(FailureKind::badState, "Matrix is empty");
   timer_.completePhase("Matrix assembly");
   timer_.startPhase("CCS matrix creation");
   try {
     ccs_ = buildRecord(n_, triplets_);
   } catch (const std::bad_alloc&) {
-    throw "Memory allocation for ccs matrix failed";
+    throw Failure(FailureKind::outOfMemory, "Memory allocation for ccs matrix failed");
   } catch (const std::length_error&) {
-    throw "Memory allocation for ccs matrix failed";
+    throw Failure(FailureKind::outOfMemory, "Memory allocation for ccs matrix failed");
   }
   triplets_.clear();
   taucs_printf("Number of nonzero elements: %d\n", ccs_->nnz());

@@ -8,7 +8,7 @@
 namespace orv {
 
 const CcsRecord& ccsSymMatrix::requireCcs() const {
-  if (!isCCS_ || !ccs_) throw "Matrix is not assembled";
+  if (!isCCS_ || !ccs_) throw Failure(FailureKind::badState, "Matrix is not assembled");
   return *ccs_;
 }
 
@@ -84,8 +84,8 @@ double ccsSymMatrix::computeNorm1() {
 }
 
 int ccsSymMatrix::writeIjv(const char* fileName) const {
-  if (!isCCS_ || !ccs_) throw "Matrix is not assembled";
-  if (fileName == nullptr) throw "File name is null";
+  if (!isCCS_ || !ccs_) throw Failure(FailureKind::badState, "Matrix is not assembled");
+  if (fileName == nullptr) throw Failure(FailureKind::badArgument, "File name is null");
   std::FILE* file = std::fopen(fileName, "w");
   if (file == nullptr) {
     taucs_printf("Could not open ijv file %s\n", fileName);

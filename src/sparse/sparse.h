@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "log/failure.h"
 #include "log/log.h"
 #include "sparse/ccs_record.h"
 
@@ -71,7 +72,7 @@ class ccsSymMatrix {
   const std::vector<Triplet>& triplets() const { return triplets_; }
   PhaseTimer& timer() { return timer_; }
 
-  // The record of a converted matrix; throws "Matrix is not assembled" before conversion.
+  // The record of a converted matrix; throws Failure "Matrix is not assembled" before conversion.
   const CcsRecord& requireCcs() const;
 
  protected:
