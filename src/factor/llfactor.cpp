@@ -290,10 +290,6 @@ void llFactor::release() {
   numericReady_ = false;
 }
 
-int32_t llFactor::n() const {
-  return cholmod_->factor == nullptr ? 0 : static_cast<int32_t>(cholmod_->factor->n);
-}
-
 bool llFactor::hasStructure() const { return cholmod_->factor != nullptr; }
 
 const cholmod_factor_struct* llFactor::factor() const { return cholmod_->factor; }

@@ -60,9 +60,6 @@ class ccsSymSPDMatrix : public ccsSymMatrix {
   const std::vector<int32_t>& invPerm() const { return invPerm_; }
   const llFactor& L() const { return L_; }
   bool numericReady() const { return L_.numericReady(); }
-  double invNorm1() const { return invNorm1_; }
-  bool diagonalStatisticsPresent() const { return maxDiag_ != kNotComputed; }
-  const CheckSettings& settings() const { return settings_; }
 
  private:
   static constexpr double kNotComputed = -std::numeric_limits<double>::infinity();

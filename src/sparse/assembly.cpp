@@ -132,22 +132,10 @@ void ccsSymMatrix::createCCS() {
 
 int32_t ccsSymMatrix::findEntry(int32_t row, int32_t column) const {
   if (!ccs_ || column < 0 || column >= ccs_->n) return -1;
-  const int32_t* rows = ccs_->rowind.data();
-  int32_t lo = ccs_->colptr[column];
-  int32_t hi = ccs_->colptr[column + 1] - 1;
-  if (hi < lo) return -1;
-  if (rows[lo] == row) return lo;
-  if (rows[hi] == row) return hi;
-  while (hi - lo > 1) {
-    const int32_t mid = lo + (hi - lo) / 2;
-    if (rows[mid] == row) return mid;
-    if (rows[mid] < row) {
-      lo = mid;
-    } else {
-      hi = mid;
-    }
-  }
-  return -1;
+  const auto first = ccs_->rowind.begin() + ccs_->colptr[column];
+  const auto last = ccs_->rowind.begin() + ccs_->colptr[column + 1];
+  const auto at = std::lower_bound(first, last, row);
+  return at != last && *at == row ? static_cast<int32_t>(at - ccs_->rowind.begin()) : -1;
 }
 
 int32_t ccsSymMatrix::countNonzeroDiagonal() const {

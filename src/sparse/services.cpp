@@ -49,7 +49,7 @@ void ccsSymMatrix::toDense(std::vector<double>& dense) const {
   const CcsRecord& a = requireCcs();
   taucs_printf("Creating dense matrix %c\n", tag());
   const size_t n = static_cast<size_t>(a.n);
-  dense.resize(n * n, 0.0);
+  dense.assign(n * n, 0.0);
   for (int32_t j = 0; j < a.n; ++j) {
     for (int32_t p = a.colptr[j]; p < a.colptr[j + 1]; ++p) {
       const size_t i = static_cast<size_t>(a.rowind[p]);

@@ -55,7 +55,7 @@ class ccsSymMatrix {
 
   // Y(:, k) = M X(:, k) for k < count, columns of n doubles.
   void multiplyColumns(const double* X, double* Y, int32_t count) const;
-  // The full symmetric matrix, n x n, into dense (resized; new elements 0.0).
+  // The full symmetric matrix, n x n, into dense (resized; every element not stored is 0.0).
   void toDense(std::vector<double>& dense) const;
   // Largest column sum of absolute values of the full matrix, cached until the values change.
   double computeNorm1();
@@ -69,7 +69,6 @@ class ccsSymMatrix {
   int32_t n() const { return n_; }
   bool isCCS() const { return isCCS_; }
   const CcsRecord* ccs() const { return ccs_.get(); }
-  const std::vector<Triplet>& triplets() const { return triplets_; }
   PhaseTimer& timer() { return timer_; }
 
   // The record of a converted matrix; throws Failure "Matrix is not assembled" before conversion.
