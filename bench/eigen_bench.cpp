@@ -80,13 +80,17 @@ const ModelSpec kModels[] = {
 // Records of one matrix of a model, handed to a library matrix.
 class MatrixSink : public orv::models::AssemblySink {
  public:
-  MatrixSink(orv::ccsSymMatrix& k, orv::ccsSymMatrix& m) : k_(k), m_(m) {}
+  MatrixSink(orv::ccsSymSPDMatrix& k, orv::ccsSymMatrix& m) : k_(k), m_(m) {}
   void add(int row, int col, double value, int whichMatrix) override {
-    (whichMatrix == orv::models::kStiffness ? k_ : m_).incrElement(row, col, value);
+    if (whichMatrix == orv::models::kStiffness) {
+      k_.incrElement(row, col, value);
+    } else {
+      m_.incrElement(row, col, value);
+    }
   }
 
  private:
-  orv::ccsSymMatrix& k_;
+  orv::ccsSymSPDMatrix& k_;
   orv::ccsSymMatrix& m_;
 };
 

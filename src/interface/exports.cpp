@@ -124,7 +124,7 @@ ORV_API BSTR ORV_CALL exp_getLastError_v3(symRealSPDMatrixLinSys* obj) {
 ORV_API int32_t ORV_CALL exp_incrMatrixElem_v3(symRealSPDMatrixLinSys* obj, int32_t row,
                                                int32_t column, double value, int32_t whichMatrix) {
   return barrierFrame(obj, [&] {
-    requireObject(obj).matrix(whichMatrix).incrElement(row, column, value);
+    requireObject(obj).incrElement(whichMatrix, row, column, value);
     return 0;
   });
 }
@@ -132,14 +132,14 @@ ORV_API int32_t ORV_CALL exp_incrMatrixElem_v3(symRealSPDMatrixLinSys* obj, int3
 ORV_API int32_t ORV_CALL exp_setMatrixElem_v3(symRealSPDMatrixLinSys* obj, int32_t row,
                                               int32_t column, double value, int32_t whichMatrix) {
   return barrierFrame(obj, [&] {
-    requireObject(obj).matrix(whichMatrix).setElement(row, column, value);
+    requireObject(obj).setElement(whichMatrix, row, column, value);
     return 0;
   });
 }
 
 ORV_API int32_t ORV_CALL exp_createCCS_v3(symRealSPDMatrixLinSys* obj, int32_t whichMatrix) {
   return barrierFrame(obj, [&] {
-    requireObject(obj).matrix(whichMatrix).createCCS();
+    requireObject(obj).createCCS(whichMatrix);
     return 0;
   });
 }

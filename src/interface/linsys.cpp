@@ -27,9 +27,33 @@ void symRealSPDMatrixLinSys::initMatrix(int32_t n, int32_t which) {
   B.initialise(n, 3 * static_cast<size_t>(n > 0 ? n : 0));
 }
 
-orv::ccsSymMatrix& symRealSPDMatrixLinSys::matrix(int32_t which) {
-  if (which == 0) return A;
+const orv::ccsSymMatrix& symRealSPDMatrixLinSys::matrix(int32_t which) const {
+  if (which == 0) return A.matrix();
   return B;
+}
+
+void symRealSPDMatrixLinSys::incrElement(int32_t which, int32_t row, int32_t column, double value) {
+  if (which == 0) {
+    A.incrElement(row, column, value);
+  } else {
+    B.incrElement(row, column, value);
+  }
+}
+
+void symRealSPDMatrixLinSys::setElement(int32_t which, int32_t row, int32_t column, double value) {
+  if (which == 0) {
+    A.setElement(row, column, value);
+  } else {
+    B.setElement(row, column, value);
+  }
+}
+
+void symRealSPDMatrixLinSys::createCCS(int32_t which) {
+  if (which == 0) {
+    A.createCCS();
+  } else {
+    B.createCCS();
+  }
 }
 
 namespace orv {

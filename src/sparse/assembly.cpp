@@ -109,7 +109,7 @@ void ccsSymMatrix::editElement(int32_t row, int32_t column, double value, bool a
   const int32_t p = findEntry(row, column);
   if (p < 0) throw Failure(FailureKind::badArgument, "Element not found");
   ccs_->values[p] = add ? ccs_->values[p] + value : value;
-  invalidate();
+  norm1_ = 0.0;
 }
 
 void ccsSymMatrix::createCCS() {

@@ -12,8 +12,6 @@ void ccsSymMatrix::release() {
   taucs_printf("%c: All memory released\n", tag());
 }
 
-void ccsSymMatrix::invalidate() { norm1_ = 0.0; }
-
 void ccsSymMatrix::initialise(int32_t order, size_t reserve) {
   release();
   if (order <= 0) {

@@ -7,23 +7,11 @@
 
 namespace orv {
 
-const CcsRecord& ccsSymMatrix::requireCcs() const {
-  if (!isCCS_ || !ccs_) throw Failure(FailureKind::badState, "Matrix is not assembled");
-  return *ccs_;
-}
+namespace {
 
-void ccsSymMatrix::multiply(const double* x, double* y) const {
-  const CcsRecord& a = requireCcs();
-  std::fill(y, y + a.n, 0.0);
-  for (int32_t j = 0; j < a.n; ++j) {
-    for (int32_t p = a.colptr[j]; p < a.colptr[j + 1]; ++p) {
-      const int32_t i = a.rowind[p];
-      y[i] += a.values[p] * x[j];
-      if (i != j) y[j] += a.values[p] * x[i];
-    }
-  }
-}
-
+// y = A x for a symmetric matrix given as the upper triangle in compressed-row form: row j holds
+// columns colIndex[rowStart[j] .. rowStart[j+1]-1]. The lower-triangle compressed-column record
+// read this way needs no copy.
 void symmetricProductUpperCsr(int32_t n, const double* values, const int32_t* rowStart,
                               const int32_t* colIndex, const double* x, double* y) {
   std::fill(y, y + n, 0.0);
@@ -38,6 +26,18 @@ void symmetricProductUpperCsr(int32_t n, const double* values, const int32_t* ro
     }
     y[j] += sum;
   }
+}
+
+}  // namespace
+
+const CcsRecord& ccsSymMatrix::requireCcs() const {
+  if (!isCCS_ || !ccs_) throw Failure(FailureKind::badState, "Matrix is not assembled");
+  return *ccs_;
+}
+
+void ccsSymMatrix::multiply(const double* x, double* y) const {
+  const CcsRecord& a = requireCcs();
+  symmetricProductUpperCsr(a.n, a.values.data(), a.colptr.data(), a.rowind.data(), x, y);
 }
 
 void ccsSymMatrix::multiplyColumns(const double* X, double* Y, int32_t count) const {
