@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <numeric>
@@ -166,8 +167,12 @@ std::vector<int32_t> amdOrder(cholmod_sparse& a, Cholmod& cholmod) {
 // first is a perfect elimination ordering. Returns empty when the graph (the pattern of a
 // without its diagonal, both triangles) has a cycle.
 std::vector<int32_t> forestOrder(cholmod_sparse& a, Cholmod& cholmod) {
-  cholmod_sparse* graph = cholmod_l_copy(&a, 0, -1, cholmod.common());
-  if (graph == nullptr) {
+  const auto release = [&cholmod](cholmod_sparse* s) {
+    cholmod_l_free_sparse(&s, cholmod.common());
+  };
+  const std::unique_ptr<cholmod_sparse, decltype(release)> graph(
+      cholmod_l_copy(&a, 0, -1, cholmod.common()), release);
+  if (!graph) {
     cholmod.status();
     return {};
   }
@@ -204,7 +209,6 @@ std::vector<int32_t> forestOrder(cholmod_sparse& a, Cholmod& cholmod) {
       stack.push_back(w);
     }
   }
-  cholmod_l_free_sparse(&graph, cholmod.common());
   if (!forest) return {};
   std::vector<SuiteSparse_long> perm(static_cast<size_t>(n));
   for (int32_t v = 0; v < n; ++v) perm[invPerm[v]] = v;
