@@ -9,6 +9,7 @@
 #include <mutex>
 #include <new>
 #include <numeric>
+#include <optional>
 #include <random>
 
 #include "factor/cholmod_view.h"
@@ -85,6 +86,13 @@ std::vector<int32_t> inverse(const std::vector<SuiteSparse_long>& perm) {
   std::vector<int32_t> invPerm(perm.size());
   for (size_t k = 0; k < perm.size(); ++k) invPerm[perm[k]] = static_cast<int32_t>(k);
   return invPerm;
+}
+
+bool hasUpperEntries(const CcsRecord& a) {
+  for (int32_t j = 0; j < a.n; ++j) {
+    if (a.colptr[j] < a.colptr[j + 1] && a.rowind[a.colptr[j]] < j) return true;
+  }
+  return false;
 }
 
 bool hasEdges(const cholmod_sparse& a) {
@@ -265,12 +273,15 @@ std::vector<int32_t> orderMatrix(const CcsRecord& a, const std::string& method) 
   }
   if (kind == Method::random) return randomOrder(a.n);
 
-  // CHOLMOD reads one triangle of a symmetric matrix; the record may hold entries on both
-  // sides, which the identity permutation mirrors into the lower one.
-  std::vector<int32_t> identity(static_cast<size_t>(a.n));
-  std::iota(identity.begin(), identity.end(), 0);
-  const CcsRecord lower = permuteSymmetric(a, identity);
-  CholmodSparseView view(lower);
+  // CHOLMOD reads one triangle of a symmetric matrix; entries the record holds above the
+  // diagonal are first mirrored into the lower one by the identity permutation.
+  std::optional<CcsRecord> lower;
+  if (hasUpperEntries(a)) {
+    std::vector<int32_t> identity(static_cast<size_t>(a.n));
+    std::iota(identity.begin(), identity.end(), 0);
+    lower = permuteSymmetric(a, identity);
+  }
+  CholmodSparseView view(lower ? *lower : a);
   view.matrix.xtype = CHOLMOD_PATTERN;
   Cholmod cholmod;
   std::vector<int32_t> invPerm;
