@@ -80,13 +80,17 @@ const ModelSpec kModels[] = {
 // Records of one matrix of a model, handed to a library matrix.
 class MatrixSink : public orv::models::AssemblySink {
  public:
-  MatrixSink(orv::ccsSymMatrix& k, orv::ccsSymMatrix& m) : k_(k), m_(m) {}
+  MatrixSink(orv::ccsSymSPDMatrix& k, orv::ccsSymMatrix& m) : k_(k), m_(m) {}
   void add(int row, int col, double value, int whichMatrix) override {
-    (whichMatrix == orv::models::kStiffness ? k_ : m_).incrElement(row, col, value);
+    if (whichMatrix == orv::models::kStiffness) {
+      k_.incrElement(row, col, value);
+    } else {
+      m_.incrElement(row, col, value);
+    }
   }
 
  private:
-  orv::ccsSymMatrix& k_;
+  orv::ccsSymSPDMatrix& k_;
   orv::ccsSymMatrix& m_;
 };
 
@@ -234,7 +238,8 @@ Setup& setup(int model) {
   auto start = std::chrono::steady_clock::now();
   s.library->k.factor("");
   s.libraryFactorSeconds = seconds(start);
-  s.baseline = std::make_unique<ShiftInvertBaseline>(*s.library->k.ccs(), *s.library->m.ccs());
+  s.baseline =
+      std::make_unique<ShiftInvertBaseline>(*s.library->k.matrix().ccs(), *s.library->m.ccs());
   start = std::chrono::steady_clock::now();
   s.baseline->factor();
   s.baselineFactorSeconds = seconds(start);
@@ -249,7 +254,7 @@ double residual(LibraryProblem& p, const std::vector<double>& lambda, const std:
   double worst = 0.0;
   for (int j = 0; j < count; ++j) {
     const double* xj = x.data() + static_cast<size_t>(j) * n;
-    p.k.multiply(xj, kx.data());
+    p.k.matrix().multiply(xj, kx.data());
     p.m.multiply(xj, mx.data());
     double r = 0.0;
     double scale = 0.0;

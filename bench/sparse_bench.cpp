@@ -163,7 +163,7 @@ void BM_Product_Cholmod(benchmark::State& state) {
 }
 BENCHMARK(BM_Product_Cholmod)->Unit(benchmark::kMicrosecond);
 
-// The 1-norm is cached, so every timed call follows an invalidation.
+// The 1-norm is cached until the values change, so every timed call follows an edit that adds 0.
 void BM_Norm1_Library(benchmark::State& state) {
   const Problem& p = problem();
   orv::ccsSymMatrix m('B');
@@ -172,7 +172,7 @@ void BM_Norm1_Library(benchmark::State& state) {
   m.createCCS();
   double norm = 0.0;
   for (auto _ : state) {
-    m.invalidate();
+    m.incrElement(0, 0, 0.0);
     norm = m.computeNorm1();
   }
   Cholmod cholmod;

@@ -25,10 +25,10 @@ using InverseSolve = std::function<bool(double* x, double* b, int32_t nrhs)>;
 // Windows C runtime's rand, seeded with the low 32 bits of time(NULL); the host's rand state is
 // not touched.
 //
-// Throws (const char*) "T must be an integer between 1 and N" when t < 1 or t > n (after the
-// start line), "Out of memory" when work storage cannot be had or a solve reports failure.
-// Exceptions thrown by solve pass through. The result is never larger than ‖A⁻¹‖₁ beyond
-// rounding, since it is the norm of A⁻¹ applied to some vector of norm 1.
+// Throws Failure "T must be an integer between 1 and N" (bad argument) when t < 1 or t > n (after
+// the start line) and the out-of-memory Failure when a solve reports failure; std::bad_alloc when
+// work storage cannot be had. Exceptions thrown by solve pass through. The result is never larger
+// than ‖A⁻¹‖₁ beyond rounding, since it is the norm of A⁻¹ applied to some vector of norm 1.
 double estimateInvNorm1(int32_t n, int32_t t, const InverseSolve& solve);
 
 // The same with the generator seeded by seed instead of the clock.

@@ -7,13 +7,12 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
-#include <new>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "condition.h"
+#include "log/failure.h"
 #include "log/log.h"
 #include "windows_rand.h"
 
@@ -156,18 +155,12 @@ void sortDecreasing(std::vector<std::pair<double, int32_t>>& pairs) {
 }
 
 void applyInverse(const InverseSolve& solve, double* x, double* b, int32_t nrhs) {
-  if (!solve(x, b, nrhs)) throw "Out of memory";
+  if (!solve(x, b, nrhs)) throw Failure::outOfMemory();
 }
 
 double exactInvNorm1(int32_t n, const InverseSolve& solve) {
-  std::vector<double> identity;
-  std::vector<double> inverse;
-  try {
-    identity.assign(static_cast<size_t>(n) * static_cast<size_t>(n), 0.0);
-    inverse.assign(static_cast<size_t>(n) * static_cast<size_t>(n), 0.0);
-  } catch (const std::bad_alloc&) {
-    throw "Out of memory";
-  }
+  std::vector<double> identity(static_cast<size_t>(n) * static_cast<size_t>(n), 0.0);
+  std::vector<double> inverse(static_cast<size_t>(n) * static_cast<size_t>(n), 0.0);
   for (int32_t j = 0; j < n; ++j) identity[static_cast<size_t>(j) * n + j] = 1.0;
   applyInverse(solve, inverse.data(), identity.data(), n);
   double norm = 0.0;
@@ -209,133 +202,180 @@ struct Workspace {
   }
 };
 
-double iterate(int32_t n, int32_t t, const InverseSolve& solve, Workspace& ws) {
-  double* x = ws.x.data();
-  double* y = ws.y.data();
-  const auto column = [n](double* block, int32_t k) { return block + static_cast<size_t>(k) * n; };
+double* column(double* block, int32_t n, int32_t k) { return block + static_cast<size_t>(k) * n; }
 
-  // The first column is all ones, the rest random and mutually non-parallel; scaled to norm 1.
+// Why the iteration stopped, as the log says it.
+enum class Stop { notIncreased, iterationLimit, repeatedSigns, converged, repeatedUnitVectors };
+
+const char* describe(Stop stop) {
+  switch (stop) {
+    case Stop::notIncreased:
+      return "Terminate: estimate not increased";
+    case Stop::iterationLimit:
+      return "Terminate: iteration limit reached";
+    case Stop::repeatedSigns:
+      return "Terminate: repeated sign matrix";
+    case Stop::converged:
+      return "Terminate: power method convergence test";
+    case Stop::repeatedUnitVectors:
+      return "Terminate: repeated unit vectors";
+  }
+  return "";
+}
+
+// The first block: column 0 all ones, the rest random and mutually non-parallel; scaled to norm 1.
+void firstBlock(int32_t n, int32_t t, Workspace& ws) {
   for (int32_t k = 1; k < t; ++k) ws.sOld.randomFill(k);
   resampleParallel(ws.sOld, nullptr, ws.w, t);
-  for (int32_t k = 0; k < t; ++k) ws.sOld.toDoubles(k, column(x, k), 1.0 / n);
+  for (int32_t k = 0; k < t; ++k) ws.sOld.toDoubles(k, column(ws.x.data(), n, k), 1.0 / n);
+}
 
+// Sorts the columns of Y by their norms, largest first; the estimate is the largest.
+double rankColumns(int32_t n, int32_t t, Workspace& ws) {
+  for (int32_t k = 0; k < t; ++k) ws.columnNorms[k] = {asum(n, column(ws.y.data(), n, k)), k};
+  sortDecreasing(ws.columnNorms);
+  return ws.columnNorms[0].first;
+}
+
+// "<it>:  (<row>, <norm>) ..." over the ranked columns, written at once: the sink is shared, and
+// a line written in pieces could be split by another thread's output.
+void logIteration(int32_t it, int32_t t, Workspace& ws) {
+  char piece[64];
+  std::snprintf(piece, sizeof piece, "%d: ", it);
+  ws.line.assign(piece);
+  for (int32_t p = 0; p < t; ++p) {
+    std::snprintf(piece, sizeof piece, " (%2d, %6.2e)", ws.ind[ws.columnNorms[p].second],
+                  ws.columnNorms[p].first);
+    ws.line.append(piece);
+  }
+  taucs_printf("%s\n", ws.line.c_str());
+}
+
+// The signs of Y become S and, unless every column repeats one of the previous S, the next block
+// X; returns false when they all repeat.
+bool nextSigns(int32_t n, int32_t t, int32_t it, Workspace& ws) {
+  if (it > 1) {
+    for (int32_t k = 0; k < t; ++k) ws.sOld.copyVector(k, ws.s, k);
+  }
+  for (int32_t k = 0; k < t; ++k) ws.s.fromDoubles(k, column(ws.y.data(), n, k));
+  if (it > 1) {
+    int32_t repeated = 0;
+    for (int32_t j = 0; j < t; ++j) {
+      if (parallelToAny(ws.sOld, t, ws.s.vector(j))) ++repeated;
+    }
+    if (repeated == t) return false;
+  }
+  resampleParallel(ws.s, it > 1 ? &ws.sOld : nullptr, ws.w, t);
+  for (int32_t k = 0; k < t; ++k) ws.s.toDoubles(k, column(ws.x.data(), n, k), 1.0);
+  return true;
+}
+
+// z = the largest |Y| of each row; true when row estJ holds the largest of all (the power
+// method has converged). Otherwise the rows come out sorted by z, largest first.
+bool rowMaximaConverged(int32_t n, int32_t t, int32_t it, int32_t estJ, Workspace& ws) {
+  double zMax = 0.0;
+  for (int32_t i = 0; i < n; ++i) {
+    double zi = std::fabs(ws.y[i]);
+    for (int32_t k = 1; k < t; ++k) {
+      const double v = std::fabs(column(ws.y.data(), n, k)[i]);
+      if (v > zi) zi = v;
+    }
+    ws.z[i] = zi;
+    if (i == 0 || zi > zMax) zMax = zi;
+  }
+  if (it >= 2 && ws.z[estJ] == zMax) return true;
+  for (int32_t i = 0; i < n; ++i) ws.rowMaxima[i] = {ws.z[i], i};
+  sortDecreasing(ws.rowMaxima);
+  return false;
+}
+
+// The next unit vectors e_j, for the largest rows not used before, become X. Returns how many of
+// the t largest rows were used before; when all were, X is left as it is.
+int32_t nextUnitVectors(int32_t n, int32_t t, int32_t it, Workspace& ws) {
+  int32_t imax = t;
+  const auto seen = [&ws](int32_t row) {
+    return std::find(ws.indHist.begin(), ws.indHist.end(), row) != ws.indHist.end();
+  };
+  int32_t rep = 0;
+  if (it == 1) {
+    for (int32_t p = 0; p < t; ++p) ws.ind[p] = ws.rowMaxima[p].second;
+    ws.indHist.assign(ws.ind.begin(), ws.ind.end());
+  } else {
+    for (int32_t p = 0; p < t; ++p) {
+      if (seen(ws.rowMaxima[p].second)) ++rep;
+    }
+    if (rep == t) return rep;
+    int32_t q = 0;
+    for (int32_t p = 0; p < t; ++p) {
+      while (q < n && seen(ws.rowMaxima[q].second)) ++q;
+      if (q == n) {
+        imax = p;
+        break;
+      }
+      ws.ind[p] = ws.rowMaxima[q++].second;
+    }
+    ws.indHist.insert(ws.indHist.end(), ws.ind.begin(), ws.ind.begin() + imax);
+  }
+  std::fill(ws.x.begin(), ws.x.end(), 0.0);
+  for (int32_t p = 0; p < imax; ++p) column(ws.x.data(), n, p)[ws.ind[p]] = 1.0;
+  return rep;
+}
+
+// ‖A⁻¹x‖₁ / ‖x‖₁ for x of alternating signs and growing size, which catches matrices whose
+// inverse the power method misses.
+double alternatingRatio(int32_t n, const InverseSolve& solve, Workspace& ws) {
+  double* x = ws.x.data();
+  const double step = 1.0 / (n - 1);
+  for (int32_t i = 0; i < n; ++i) x[i] = (i % 2 == 0 ? 1.0 : -1.0) * (1.0 + i * step);
+  const double xNorm = asum(n, x);
+  applyInverse(solve, ws.y.data(), x, 1);
+  return asum(n, ws.y.data()) / xNorm;
+}
+
+double iterate(int32_t n, int32_t t, const InverseSolve& solve, Workspace& ws) {
+  firstBlock(n, t, ws);
   int32_t it = 0;
   int32_t nsolves = 0;
   int32_t estJ = 0;
   double estOld = 0.0;
   double est = 0.0;
+  Stop stop = Stop::iterationLimit;
   for (;;) {
     ++it;
-    applyInverse(solve, y, x, t);
+    applyInverse(solve, ws.y.data(), ws.x.data(), t);
     ++nsolves;
-
-    for (int32_t k = 0; k < t; ++k) ws.columnNorms[k] = {asum(n, column(y, k)), k};
-    sortDecreasing(ws.columnNorms);
-    est = ws.columnNorms[0].first;
+    est = rankColumns(n, t, ws);
     if (est > estOld || it == 2) estJ = ws.ind[ws.columnNorms[0].second];
-    // One write per line: the sink is shared, and a line written in pieces could be split by
-    // another thread's output.
-    char piece[64];
-    std::snprintf(piece, sizeof piece, "%d: ", it);
-    ws.line.assign(piece);
-    for (int32_t p = 0; p < t; ++p) {
-      std::snprintf(piece, sizeof piece, " (%2d, %6.2e)", ws.ind[ws.columnNorms[p].second],
-                    ws.columnNorms[p].first);
-      ws.line.append(piece);
-    }
-    taucs_printf("%s\n", ws.line.c_str());
+    logIteration(it, t, ws);
     if (it >= 2 && est <= estOld) {
       est = estOld;
-      taucs_printf("Terminate: estimate not increased\n");
+      stop = Stop::notIncreased;
       break;
     }
     estOld = est;
-    if (it > 5) {
-      taucs_printf("Terminate: iteration limit reached\n");
+    if (it > 5) break;
+    if (!nextSigns(n, t, it, ws)) {
+      stop = Stop::repeatedSigns;
       break;
     }
-
-    if (it > 1) {
-      for (int32_t k = 0; k < t; ++k) ws.sOld.copyVector(k, ws.s, k);
-    }
-    for (int32_t k = 0; k < t; ++k) ws.s.fromDoubles(k, column(y, k));
-    if (it > 1) {
-      int32_t repeated = 0;
-      for (int32_t j = 0; j < t; ++j) {
-        if (parallelToAny(ws.sOld, t, ws.s.vector(j))) ++repeated;
-      }
-      if (repeated == t) {
-        taucs_printf("Terminate: repeated sign matrix\n");
-        break;
-      }
-    }
-    resampleParallel(ws.s, it > 1 ? &ws.sOld : nullptr, ws.w, t);
-
-    for (int32_t k = 0; k < t; ++k) ws.s.toDoubles(k, column(x, k), 1.0);
-    applyInverse(solve, y, x, t);
+    applyInverse(solve, ws.y.data(), ws.x.data(), t);
     ++nsolves;
-
-    double zMax = 0.0;
-    for (int32_t i = 0; i < n; ++i) {
-      double zi = std::fabs(y[i]);
-      for (int32_t k = 1; k < t; ++k) {
-        const double v = std::fabs(column(y, k)[i]);
-        if (v > zi) zi = v;
-      }
-      ws.z[i] = zi;
-      if (i == 0 || zi > zMax) zMax = zi;
-    }
-    if (it >= 2 && ws.z[estJ] == zMax) {
-      taucs_printf("Terminate: power method convergence test\n");
+    if (rowMaximaConverged(n, t, it, estJ, ws)) {
+      stop = Stop::converged;
       break;
     }
-    for (int32_t i = 0; i < n; ++i) ws.rowMaxima[i] = {ws.z[i], i};
-    sortDecreasing(ws.rowMaxima);
-
-    int32_t imax = t;
-    const auto seen = [&ws](int32_t row) {
-      return std::find(ws.indHist.begin(), ws.indHist.end(), row) != ws.indHist.end();
-    };
-    if (it == 1) {
-      for (int32_t p = 0; p < t; ++p) ws.ind[p] = ws.rowMaxima[p].second;
-      ws.indHist.assign(ws.ind.begin(), ws.ind.end());
-    } else {
-      int32_t rep = 0;
-      for (int32_t p = 0; p < t; ++p) {
-        if (seen(ws.rowMaxima[p].second)) ++rep;
-      }
-      if (rep > 0) taucs_printf("     rep e_j = %d\n", rep);
-      if (rep == t) {
-        taucs_printf("Terminate: repeated unit vectors\n");
-        break;
-      }
-      int32_t q = 0;
-      for (int32_t p = 0; p < t; ++p) {
-        while (q < n && seen(ws.rowMaxima[q].second)) ++q;
-        if (q == n) {
-          imax = p;
-          break;
-        }
-        ws.ind[p] = ws.rowMaxima[q++].second;
-      }
-      ws.indHist.insert(ws.indHist.end(), ws.ind.begin(), ws.ind.begin() + imax);
+    const int32_t rep = nextUnitVectors(n, t, it, ws);
+    if (rep > 0) taucs_printf("     rep e_j = %d\n", rep);
+    if (rep == t) {
+      stop = Stop::repeatedUnitVectors;
+      break;
     }
-
-    std::fill(ws.x.begin(), ws.x.end(), 0.0);
-    for (int32_t p = 0; p < imax; ++p) column(x, p)[ws.ind[p]] = 1.0;
   }
-
+  taucs_printf("%s\n", describe(stop));
   if (t == 1) {
-    // Alternating signs with growing size catch matrices whose inverse the power method misses.
-    const double step = 1.0 / (n - 1);
-    for (int32_t i = 0; i < n; ++i) x[i] = (i % 2 == 0 ? 1.0 : -1.0) * (1.0 + i * step);
-    const double xNorm = asum(n, x);
-    applyInverse(solve, y, x, 1);
+    est = std::max(est, alternatingRatio(n, solve, ws));
     ++nsolves;
-    const double ratio = asum(n, y) / xNorm;
-    if (ratio > est) est = ratio;
   }
-
   taucs_printf("Number of solutions %d (x %d rhs each)\n", nsolves, t);
   taucs_printf("Norm1(inv(A))  estimate is %g\n", est);
   taucs_printf("Norm1(inv(A))  estimate completed\n");
@@ -346,16 +386,12 @@ double iterate(int32_t n, int32_t t, const InverseSolve& solve, Workspace& ws) {
 
 double estimateInvNorm1(int32_t n, int32_t t, const InverseSolve& solve, uint32_t seed) {
   taucs_printf("Norm1(inv(A)) estimate started\n");
-  if (t < 1 || t > n) throw "T must be an integer between 1 and N";
+  if (t < 1 || t > n)
+    throw Failure(FailureKind::badArgument, "T must be an integer between 1 and N");
   if (t == n || n <= 4) return exactInvNorm1(n, solve);
-  std::optional<Workspace> workspace;
-  try {
-    workspace.emplace(n, t);
-  } catch (const std::bad_alloc&) {
-    throw "Out of memory";
-  }
+  Workspace workspace(n, t);
   detail::seedWindowsRand(seed);
-  return iterate(n, t, solve, *workspace);
+  return iterate(n, t, solve, workspace);
 }
 
 double estimateInvNorm1(int32_t n, int32_t t, const InverseSolve& solve) {

@@ -21,7 +21,14 @@ namespace {
 // and anything else SuiteSparse prints goes to the log rather than to the host's stdout.
 void routeSuiteSparseOutput() {
   static std::once_flag once;
-  std::call_once(once, [] { SuiteSparse_config.printf_func = &taucs_printf; });
+  std::call_once(once, [] {
+#if SUITESPARSE_MAIN_VERSION >= 7
+    SuiteSparse_config_printf_func_set(&taucs_printf);
+#else
+    // SuiteSparse before 7 has no setter: its configuration is a global record.
+    SuiteSparse_config.printf_func = &taucs_printf;
+#endif
+  });
 }
 
 FactorStatus statusOf(int cholmodStatus) {
@@ -288,10 +295,6 @@ void llFactor::releaseNumeric() {
 void llFactor::release() {
   if (cholmod_->factor != nullptr) cholmod_l_free_factor(&cholmod_->factor, &cholmod_->common);
   numericReady_ = false;
-}
-
-int32_t llFactor::n() const {
-  return cholmod_->factor == nullptr ? 0 : static_cast<int32_t>(cholmod_->factor->n);
 }
 
 bool llFactor::hasStructure() const { return cholmod_->factor != nullptr; }

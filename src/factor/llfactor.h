@@ -56,10 +56,11 @@ class llFactor {
   // numeric factor is ready.
   void diagExtremes(double& min, double& max, int32_t& minRow, int32_t& maxRow) const;
 
-  // Largest relative diagonal residual |1 - A(c,c) / (L Lᵀ)(p,p)|, p = invPerm[c], over the
-  // columns c of a whose diagonal is stored, and its row p (first maximum kept; NaN never wins).
-  // a is the matrix in its original numbering. Returns 0, or -1 with the outputs untouched when
-  // the work array cannot be allocated or no numeric factor is ready.
+  // Largest diagonal residual over the rows p of L and its row p (first maximum kept; NaN never
+  // wins): |1 - A(c,c) / (L Lᵀ)(p,p)|, p = invPerm[c], where column c of a stores its diagonal,
+  // and (L Lᵀ)(p,p) itself where it does not. a is the matrix in its original numbering. Returns 0,
+  // or -1 with the outputs untouched when the work array cannot be allocated or no numeric factor
+  // is ready.
   int diagResidual(const CcsRecord& a, const int32_t* invPerm, double& maxRes, int32_t& row) const;
 
   // Drops the numeric values and keeps the symbolic structure.
@@ -67,7 +68,6 @@ class llFactor {
   // Drops everything.
   void release();
 
-  int32_t n() const;
   bool hasStructure() const;
   bool numericReady() const { return numericReady_; }
   FactorStatus status() const { return status_; }

@@ -1,74 +1,48 @@
 #include "ordering.h"
 
-#include <amd.h>
+#include <cholmod.h>
 #include <metis.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <numeric>
+#include <optional>
 #include <random>
 
+#include "factor/cholmod_view.h"
+#include "factor/permute.h"
 #include "log/log.h"
 #include "platform/fault_cleanup.h"
 
 namespace orv {
 namespace {
 
-static_assert(sizeof(idx_t) == sizeof(int32_t), "METIS must be built with 32-bit indices");
+// CHOLMOD's workspace for one ordering; it prints nothing, its failures are reported here.
+class Cholmod {
+ public:
+  Cholmod() {
+    cholmod_l_start(&common_);
+    common_.print = 0;
+    // METIS orders every matrix, however dense.
+    common_.metis_nswitch = 0;
+  }
+  ~Cholmod() { cholmod_l_finish(&common_); }
+  Cholmod(const Cholmod&) = delete;
+  Cholmod& operator=(const Cholmod&) = delete;
 
-// Undirected graph of the matrix, without self-loops or repeated edges: the neighbours of v are
-// adj[xadj[v] .. xadj[v+1]-1], ascending.
-struct Graph {
-  int32_t n = 0;
-  std::vector<int32_t> xadj;
-  std::vector<int32_t> adj;
+  cholmod_common* common() { return &common_; }
+  // Throws std::bad_alloc when the last call ran out of memory.
+  int status() const {
+    if (common_.status == CHOLMOD_OUT_OF_MEMORY) throw std::bad_alloc();
+    return common_.status;
+  }
+
+ private:
+  cholmod_common common_;
 };
-
-Graph buildGraph(const CcsRecord& a) {
-  const int32_t n = a.n;
-  Graph g;
-  g.n = n;
-  g.xadj.assign(static_cast<size_t>(n) + 1, 0);
-  for (int32_t j = 0; j < n; ++j) {
-    for (int32_t k = a.colptr[j]; k < a.colptr[j + 1]; ++k) {
-      const int32_t i = a.rowind[k];
-      if (i == j) continue;
-      ++g.xadj[i + 1];
-      ++g.xadj[j + 1];
-    }
-  }
-  for (int32_t v = 0; v < n; ++v) g.xadj[v + 1] += g.xadj[v];
-  g.adj.resize(static_cast<size_t>(g.xadj[n]));
-  std::vector<int32_t> next(g.xadj.begin(), g.xadj.end() - 1);
-  for (int32_t j = 0; j < n; ++j) {
-    for (int32_t k = a.colptr[j]; k < a.colptr[j + 1]; ++k) {
-      const int32_t i = a.rowind[k];
-      if (i == j) continue;
-      g.adj[next[i]++] = j;
-      g.adj[next[j]++] = i;
-    }
-  }
-  // A pair stored both below and above the diagonal gives the same edge twice; METIS and AMD want
-  // each edge once.
-  int32_t out = 0;
-  int32_t start = 0;
-  for (int32_t v = 0; v < n; ++v) {
-    const int32_t end = g.xadj[v + 1];
-    std::sort(g.adj.begin() + start, g.adj.begin() + end);
-    const int32_t first = out;
-    for (int32_t k = start; k < end; ++k) {
-      if (k > start && g.adj[k] == g.adj[k - 1]) continue;
-      g.adj[out++] = g.adj[k];
-    }
-    g.xadj[v] = first;
-    start = end;
-  }
-  g.xadj[n] = out;
-  g.adj.resize(static_cast<size_t>(out));
-  return g;
-}
 
 // METIS seeds and draws the C library's rand() in every call. Calls run one at a time, so that
 // two orderings on two threads do not draw from each other's sequence (and come out different
@@ -107,15 +81,46 @@ class MetisRandomState {
   FaultCleanup restore_;
 };
 
-std::vector<int32_t> metisOrder(Graph& g) {
-  std::vector<int32_t> perm(static_cast<size_t>(g.n));
-  std::vector<int32_t> iperm(static_cast<size_t>(g.n));
-  idx_t nvtxs = g.n;
+// invPerm of CHOLMOD's permutation: perm[k] is the original column at position k.
+std::vector<int32_t> inverse(const std::vector<SuiteSparse_long>& perm) {
+  std::vector<int32_t> invPerm(perm.size());
+  for (size_t k = 0; k < perm.size(); ++k) invPerm[perm[k]] = static_cast<int32_t>(k);
+  return invPerm;
+}
+
+bool hasUpperEntries(const CcsRecord& a) {
+  for (int32_t j = 0; j < a.n; ++j) {
+    if (a.colptr[j] < a.colptr[j + 1] && a.rowind[a.colptr[j]] < j) return true;
+  }
+  return false;
+}
+
+bool hasEdges(const cholmod_sparse& a) {
+  const auto* start = static_cast<const SuiteSparse_long*>(a.p);
+  const auto* rows = static_cast<const SuiteSparse_long*>(a.i);
+  for (SuiteSparse_long j = 0; j < static_cast<SuiteSparse_long>(a.ncol); ++j) {
+    for (SuiteSparse_long p = start[j]; p < start[j + 1]; ++p) {
+      if (rows[p] != j) return true;
+    }
+  }
+  return false;
+}
+
+// CHOLMOD leaves a matrix without off-diagonal entries in its natural order without asking
+// METIS; the ordering METIS gives such a graph is the one kept. Its elimination tree has no edges,
+// so the postorder changes nothing.
+std::vector<int32_t> metisOrderWithoutEdges(int32_t n) {
+  static_assert(sizeof(idx_t) == sizeof(int32_t), "METIS must be built with 32-bit indices");
+  std::vector<idx_t> xadj(static_cast<size_t>(n) + 1, 0);
+  std::vector<idx_t> perm(static_cast<size_t>(n));
+  std::vector<idx_t> iperm(static_cast<size_t>(n));
+  idx_t noEdges = 0;
+  idx_t nvtxs = n;
   int status = METIS_OK;
   {
     const MetisRandomState random;
-    status = METIS_NodeND(&nvtxs, g.xadj.data(), g.adj.data(), nullptr, nullptr, perm.data(),
-                          iperm.data());
+    status =
+        METIS_NodeND(&nvtxs, xadj.data(), &noEdges, nullptr, nullptr, perm.data(), iperm.data());
   }
   if (status == METIS_ERROR_MEMORY) throw std::bad_alloc();
   if (status != METIS_OK) {
@@ -126,53 +131,100 @@ std::vector<int32_t> metisOrder(Graph& g) {
   return iperm;
 }
 
-std::vector<int32_t> amdOrder(const Graph& g) {
-  std::vector<int32_t> p(static_cast<size_t>(g.n));
-  // AMD rejects a null index array, which an empty vector may give for a graph without edges.
-  int32_t noEdges = 0;
-  const int32_t* adjacency = g.adj.empty() ? &noEdges : g.adj.data();
-  const int status = amd_order(g.n, g.xadj.data(), adjacency, p.data(), nullptr, nullptr);
-  if (status == AMD_OUT_OF_MEMORY) throw std::bad_alloc();
-  if (status != AMD_OK && status != AMD_OK_BUT_JUMBLED) {
-    taucs_printf("taucs_ccs_amdv1_1: failure with AMD code %d\n", status);
+// Nested dissection, followed by the postorder of its elimination tree.
+std::vector<int32_t> metisOrder(cholmod_sparse& a, Cholmod& cholmod) {
+  if (!hasEdges(a)) return metisOrderWithoutEdges(static_cast<int32_t>(a.ncol));
+  std::vector<SuiteSparse_long> perm(a.ncol);
+  int ok = 0;
+  {
+    const MetisRandomState random;
+    ok = cholmod_l_metis(&a, nullptr, 0, 1, perm.data(), cholmod.common());
+  }
+  if (!ok) {
+    taucs_printf("METIS_NodeND: failure with METIS code %d\n", cholmod.status());
     return {};
   }
-  std::vector<int32_t> invPerm(static_cast<size_t>(g.n));
-  for (int32_t k = 0; k < g.n; ++k) invPerm[p[k]] = k;
-  return invPerm;
+  return inverse(perm);
+}
+
+// Renumbers perm by a postorder of the elimination tree of the permuted matrix: the fill is
+// unchanged and each supernode's columns become contiguous.
+bool postorder(cholmod_sparse& a, std::vector<SuiteSparse_long>& perm, Cholmod& cholmod) {
+  std::vector<SuiteSparse_long> parent(a.ncol);
+  std::vector<SuiteSparse_long> post(a.ncol);
+  if (!cholmod_l_analyze_ordering(&a, CHOLMOD_GIVEN, perm.data(), nullptr, 0, parent.data(),
+                                  post.data(), nullptr, nullptr, nullptr, cholmod.common())) {
+    return false;
+  }
+  for (size_t k = 0; k < perm.size(); ++k) parent[k] = perm[post[k]];
+  perm.swap(parent);
+  return true;
+}
+
+std::vector<int32_t> amdOrder(cholmod_sparse& a, Cholmod& cholmod) {
+  std::vector<SuiteSparse_long> perm(a.ncol);
+  if (!cholmod_l_amd(&a, nullptr, 0, perm.data(), cholmod.common()) ||
+      !postorder(a, perm, cholmod)) {
+    taucs_printf("taucs_ccs_amdv1_1: failure with AMD code %d\n", cholmod.status());
+    return {};
+  }
+  return inverse(perm);
 }
 
 // Eliminating a leaf of a tree creates no fill, so ordering every tree of a forest children
-// first is a perfect elimination ordering. Returns empty when the graph has a cycle.
-std::vector<int32_t> forestOrder(const Graph& g) {
-  const int32_t n = g.n;
+// first is a perfect elimination ordering. Returns empty when the graph (the pattern of a
+// without its diagonal, both triangles) has a cycle.
+std::vector<int32_t> forestOrder(cholmod_sparse& a, Cholmod& cholmod) {
+  const auto release = [&cholmod](cholmod_sparse* s) {
+    cholmod_l_free_sparse(&s, cholmod.common());
+  };
+  const std::unique_ptr<cholmod_sparse, decltype(release)> graph(
+      cholmod_l_copy(&a, 0, -1, cholmod.common()), release);
+  if (!graph) {
+    cholmod.status();
+    return {};
+  }
+  const auto* start = static_cast<const SuiteSparse_long*>(graph->p);
+  const auto* adjacent = static_cast<const SuiteSparse_long*>(graph->i);
+  const auto n = static_cast<int32_t>(a.ncol);
   std::vector<int32_t> invPerm(static_cast<size_t>(n), -1);
   std::vector<int32_t> parent(static_cast<size_t>(n), -1);
-  std::vector<int32_t> cursor(g.xadj.begin(), g.xadj.end() - 1);
+  std::vector<SuiteSparse_long> cursor(start, start + n);
   std::vector<int32_t> stack;
   stack.reserve(static_cast<size_t>(n));
   std::vector<char> seen(static_cast<size_t>(n), 0);
   int32_t position = 0;
-  for (int32_t root = 0; root < n; ++root) {
+  bool forest = true;
+  for (int32_t root = 0; root < n && forest; ++root) {
     if (seen[root]) continue;
     seen[root] = 1;
     stack.push_back(root);
     while (!stack.empty()) {
       const int32_t v = stack.back();
-      if (cursor[v] == g.xadj[v + 1]) {
+      if (cursor[v] == start[v + 1]) {
         invPerm[v] = position++;
         stack.pop_back();
         continue;
       }
-      const int32_t w = g.adj[cursor[v]++];
+      const auto w = static_cast<int32_t>(adjacent[cursor[v]++]);
       if (w == parent[v]) continue;
-      if (seen[w]) return {};
+      if (seen[w]) {
+        forest = false;
+        break;
+      }
       seen[w] = 1;
       parent[w] = v;
       stack.push_back(w);
     }
   }
-  return invPerm;
+  if (!forest) return {};
+  std::vector<SuiteSparse_long> perm(static_cast<size_t>(n));
+  for (int32_t v = 0; v < n; ++v) perm[invPerm[v]] = v;
+  if (!postorder(a, perm, cholmod)) {
+    cholmod.status();
+    return {};
+  }
+  return inverse(perm);
 }
 
 std::vector<int32_t> randomOrder(int32_t n) {
@@ -183,57 +235,6 @@ std::vector<int32_t> randomOrder(int32_t n) {
   std::mt19937 generator(20240229u);
   std::shuffle(invPerm.begin(), invPerm.end(), generator);
   return invPerm;
-}
-
-// Renumbers invPerm by a postorder of the elimination tree of the permuted matrix: the fill is
-// unchanged and each supernode's columns become contiguous.
-void postorderEliminationTree(const Graph& g, std::vector<int32_t>& invPerm) {
-  const int32_t n = g.n;
-  std::vector<int32_t> perm(static_cast<size_t>(n));
-  for (int32_t v = 0; v < n; ++v) perm[invPerm[v]] = v;
-
-  std::vector<int32_t> parent(static_cast<size_t>(n), -1);
-  std::vector<int32_t> ancestor(static_cast<size_t>(n), -1);
-  for (int32_t k = 0; k < n; ++k) {
-    const int32_t v = perm[k];
-    for (int32_t e = g.xadj[v]; e < g.xadj[v + 1]; ++e) {
-      int32_t i = invPerm[g.adj[e]];
-      while (i != -1 && i < k) {
-        const int32_t next = ancestor[i];
-        ancestor[i] = k;
-        if (next == -1) parent[i] = k;
-        i = next;
-      }
-    }
-  }
-
-  std::vector<int32_t> head(static_cast<size_t>(n), -1);
-  std::vector<int32_t> sibling(static_cast<size_t>(n), -1);
-  for (int32_t j = n - 1; j >= 0; --j) {
-    if (parent[j] == -1) continue;
-    sibling[j] = head[parent[j]];
-    head[parent[j]] = j;
-  }
-  std::vector<int32_t> newPosition(static_cast<size_t>(n));
-  std::vector<int32_t> stack;
-  stack.reserve(static_cast<size_t>(n));
-  int32_t position = 0;
-  for (int32_t root = 0; root < n; ++root) {
-    if (parent[root] != -1) continue;
-    stack.push_back(root);
-    while (!stack.empty()) {
-      const int32_t j = stack.back();
-      const int32_t child = head[j];
-      if (child == -1) {
-        newPosition[j] = position++;
-        stack.pop_back();
-      } else {
-        head[j] = sibling[child];
-        stack.push_back(child);
-      }
-    }
-  }
-  for (int32_t v = 0; v < n; ++v) invPerm[v] = newPosition[invPerm[v]];
 }
 
 enum class Method { metis, amd, tree, random, identity, unavailable };
@@ -272,15 +273,24 @@ std::vector<int32_t> orderMatrix(const CcsRecord& a, const std::string& method) 
   }
   if (kind == Method::random) return randomOrder(a.n);
 
-  Graph g = buildGraph(a);
-  std::vector<int32_t> invPerm;
-  if (kind == Method::tree) invPerm = forestOrder(g);
-  if (kind == Method::amd) {
-    invPerm = amdOrder(g);
-  } else if (invPerm.empty()) {
-    invPerm = metisOrder(g);
+  // CHOLMOD reads one triangle of a symmetric matrix; entries the record holds above the
+  // diagonal are first mirrored into the lower one by the identity permutation.
+  std::optional<CcsRecord> lower;
+  if (hasUpperEntries(a)) {
+    std::vector<int32_t> identity(static_cast<size_t>(a.n));
+    std::iota(identity.begin(), identity.end(), 0);
+    lower = permuteSymmetric(a, identity);
   }
-  if (!invPerm.empty()) postorderEliminationTree(g, invPerm);
+  CholmodSparseView view(lower ? *lower : a);
+  view.matrix.xtype = CHOLMOD_PATTERN;
+  Cholmod cholmod;
+  std::vector<int32_t> invPerm;
+  if (kind == Method::tree) invPerm = forestOrder(view.matrix, cholmod);
+  if (kind == Method::amd) {
+    invPerm = amdOrder(view.matrix, cholmod);
+  } else if (invPerm.empty()) {
+    invPerm = metisOrder(view.matrix, cholmod);
+  }
   return invPerm;
 }
 

@@ -35,7 +35,6 @@ CcsRecord permuteSymmetric(const CcsRecord& a, const std::vector<int32_t>& invPe
   }
 
   CcsRecord b(n, nnz);
-  b.flags = a.flags;
   for (int32_t j = 0; j < n; ++j) columnCount[j + 1] += columnCount[j];
   next.assign(columnCount.begin(), columnCount.end() - 1);
   for (int32_t r = 0; r < n; ++r) {

@@ -10,10 +10,12 @@
 namespace orv {
 
 void ccsSymSPDMatrix::factor(const char* orderingMethod) {
-  if (!isCCS_ || !ccs_) throw "Matrix not assembled yet";
+  if (!matrix_.isCCS() || matrix_.ccs() == nullptr)
+    throw Failure(FailureKind::badState, "Matrix not assembled yet");
   if (!ordered()) orderingStep(orderingMethod);
   if (!L_.numericReady() && !preFactorChecks()) {
-    throw "Pre-factor checks failed.\nMatrix is not SPD or ill conditioned";
+    throw Failure(FailureKind::notSpd,
+                  "Pre-factor checks failed.\nMatrix is not SPD or ill conditioned");
   }
   // The permuted copy lives for this run only: built by whichever step needs it first.
   std::unique_ptr<CcsRecord> pap;
@@ -22,64 +24,68 @@ void ccsSymSPDMatrix::factor(const char* orderingMethod) {
     numericStep(pap);
     if (!postFactorChecks()) {
       L_.releaseNumeric();
-      throw "Post-factor checks failed. System is ill conditioned";
+      throw Failure(FailureKind::notSpd, "Post-factor checks failed. System is ill conditioned");
     }
   }
 }
 
 void ccsSymSPDMatrix::orderingStep(const char* orderingMethod) {
-  timer_.startPhase("Optimal ordering calculation");
+  matrix_.timer().startPhase("Optimal ordering calculation");
   const char* method =
       orderingMethod == nullptr || orderingMethod[0] == '\0' ? "metis_node" : orderingMethod;
   taucs_printf("Ordering method used: %s\n", method);
-  invPerm_ = orderMatrix(*ccs_, method);
-  if (invPerm_.empty()) throw "Optimal ordering calculation failed";
-  timer_.completePhase("Optimal ordering calculation");
+  invPerm_ = orderMatrix(*matrix_.ccs(), method);
+  if (invPerm_.empty())
+    throw Failure(FailureKind::dependency, "Optimal ordering calculation failed");
+  matrix_.timer().completePhase("Optimal ordering calculation");
 }
 
 std::unique_ptr<CcsRecord> ccsSymSPDMatrix::permute() const {
-  return std::make_unique<CcsRecord>(permuteSymmetric(*ccs_, invPerm_));
+  return std::make_unique<CcsRecord>(permuteSymmetric(*matrix_.ccs(), invPerm_));
 }
 
 void ccsSymSPDMatrix::symbolicStep(std::unique_ptr<CcsRecord>& pap) {
-  timer_.startPhase("Symbolic factorization");
+  matrix_.timer().startPhase("Symbolic factorization");
   pap = permute();
   if (!L_.symbolic(*pap)) {
     pap.reset();
-    if (L_.status() == FactorStatus::outOfMemory) throw "Out of memory";
-    throw "Symbolic factorization failed";
+    if (L_.status() == FactorStatus::outOfMemory) throw Failure::outOfMemory();
+    throw Failure(FailureKind::dependency, "Symbolic factorization failed");
   }
-  timer_.completePhase("Symbolic factorization");
+  matrix_.timer().completePhase("Symbolic factorization");
 }
 
 void ccsSymSPDMatrix::numericStep(std::unique_ptr<CcsRecord>& pap) {
-  timer_.startPhase("Numeric factorization");
+  matrix_.timer().startPhase("Numeric factorization");
   requireMemory("Numeric factorization", L_.numericBytes());
   if (!pap) pap = permute();
   const bool ready = L_.numeric(*pap);
   pap.reset();
   if (!ready) {
-    if (L_.status() == FactorStatus::outOfMemory) throw "Out of memory";
+    if (L_.status() == FactorStatus::outOfMemory) throw Failure::outOfMemory();
     if (L_.status() == FactorStatus::notPositiveDefinite) {
       // The pivot's column is one of the reordered matrix; the host knows its equations by its
       // own numbering.
       taucs_printf("Non-positive pivot in original column %d\n", originalIndex(L_.pivotColumn()));
     }
-    throw "Numeric factorization failed";
+    throw Failure(L_.status() == FactorStatus::notPositiveDefinite ? FailureKind::notSpd
+                                                                   : FailureKind::dependency,
+                  "Numeric factorization failed");
   }
-  timer_.completePhase("Numeric factorization");
+  matrix_.timer().completePhase("Numeric factorization");
 }
 
 bool ccsSymSPDMatrix::preFactorChecks() {
-  if (!isCCS_ || !ccs_) throw "Matrix not assembled yet";
-  timer_.startPhase("Pre-factor checks");
+  if (!matrix_.isCCS() || matrix_.ccs() == nullptr)
+    throw Failure(FailureKind::badState, "Matrix not assembled yet");
+  matrix_.timer().startPhase("Pre-factor checks");
   if ((settings_.checkFlags & 1u) == 0) {
-    timer_.completePhase("Pre-factor checks");
+    matrix_.timer().completePhase("Pre-factor checks");
     return true;
   }
   if (maxDiag_ == kNotComputed) diagonalStatistics();
   if (!(minDiag_ > 0.0)) {
-    timer_.completePhase("Pre-factor checks");
+    matrix_.timer().completePhase("Pre-factor checks");
     return false;
   }
   const double r = std::log10(maxDiag_ / minDiag_);
@@ -90,7 +96,7 @@ bool ccsSymSPDMatrix::preFactorChecks() {
   const bool passed = settings_.preDiagLog10Max >= r;
   if (!passed)
     taucs_printf("log10(Maximum/Minimum) not smaller than %g\n", settings_.preDiagLog10Max);
-  timer_.completePhase("Pre-factor checks");
+  matrix_.timer().completePhase("Pre-factor checks");
   return passed;
 }
 
@@ -102,8 +108,8 @@ int32_t ccsSymSPDMatrix::originalIndex(int32_t row) const {
 }
 
 bool ccsSymSPDMatrix::postFactorChecks() {
-  if (!L_.numericReady()) throw "Factorization not available";
-  timer_.startPhase("Post-factor checks");
+  if (!L_.numericReady()) throw Failure(FailureKind::badState, "Factorization not available");
+  matrix_.timer().startPhase("Post-factor checks");
   bool passed = true;
   if ((settings_.checkFlags & 2u) != 0) {
     double min = 0.0;
@@ -118,21 +124,22 @@ bool ccsSymSPDMatrix::postFactorChecks() {
         maxRow, originalIndex(maxRow), max, minRow, originalIndex(minRow), min, r);
     if (!(settings_.postDiagLog10Max >= r)) {
       taucs_printf("log10(Maximum/Minimum) > %g\n", settings_.postDiagLog10Max);
-      timer_.completePhase("Post-factor checks");
+      matrix_.timer().completePhase("Post-factor checks");
       return false;
     }
   }
   if ((settings_.checkFlags & 4u) != 0) {
     double rho = 0.0;
     int32_t row = 0;
-    if (L_.diagResidual(*ccs_, invPerm_.data(), rho, row) != 0) throw "Out of memory";
+    if (L_.diagResidual(*matrix_.ccs(), invPerm_.data(), rho, row) != 0)
+      throw Failure::outOfMemory();
     taucs_printf("Maximum diagonal residual at row %5d (original %5d) = %10.3e\n", row,
                  originalIndex(row), rho);
-    const double limit = (1.0 / n_) * settings_.residualFactor;
+    const double limit = (1.0 / n()) * settings_.residualFactor;
     if (!(limit > rho)) {
       // 0xB2 is the superscript two of the code page the log has always been written in.
-      taucs_printf("MaxResidual >= 1.0 / (%d)\xB2\n", n_);
-      timer_.completePhase("Post-factor checks");
+      taucs_printf("MaxResidual >= 1.0 / (%d)\xB2\n", n());
+      matrix_.timer().completePhase("Post-factor checks");
       return false;
     }
   }
@@ -143,13 +150,13 @@ bool ccsSymSPDMatrix::postFactorChecks() {
       passed = false;
     }
   }
-  timer_.completePhase("Post-factor checks");
+  matrix_.timer().completePhase("Post-factor checks");
   return passed;
 }
 
 double ccsSymSPDMatrix::condEstimate(int32_t t) {
   const double e = estimateInvNorm1(t);
-  const double c = e * computeNorm1();
+  const double c = e * matrix_.computeNorm1();
   taucs_printf("Norm-1 condition number estimate: %g\n", c);
   return c;
 }

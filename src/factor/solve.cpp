@@ -1,7 +1,6 @@
 // The solution for a block of right-hand sides and the post-solve check with iterative
 // refinement of the columns whose residual is too large.
 #include <cmath>
-#include <new>
 
 #include "factor/blas.h"
 #include "factor/permute.h"
@@ -10,30 +9,8 @@
 namespace orv {
 namespace {
 
-// The solve's work blocks are members so that one object serves one solve at a time; they are
-// released on every way out, so each call works with blocks of its own size.
-class WorkBlocks {
- public:
-  WorkBlocks(WorkBuffer& x, WorkBuffer& b, size_t size) : x_(x), b_(b) {
-    x_ = WorkBuffer(size);
-    try {
-      b_ = WorkBuffer(size);
-    } catch (...) {
-      x_.release();
-      throw;
-    }
-  }
-  ~WorkBlocks() {
-    x_.release();
-    b_.release();
-  }
-  WorkBlocks(const WorkBlocks&) = delete;
-  WorkBlocks& operator=(const WorkBlocks&) = delete;
-
- private:
-  WorkBuffer& x_;
-  WorkBuffer& b_;
-};
+// The post-solve check has its own fixed estimate, apart from the column count of check 8.
+constexpr int32_t kPostSolveEstimatorColumns = 2;
 
 double norm1(int32_t n, const double* x) {
   const int one = 1;
@@ -52,54 +29,51 @@ void subtract(size_t count, const double* x, double* y) {
   }
 }
 
-template <class T>
-std::vector<T> allocate(size_t count, T value) {
-  try {
-    return std::vector<T>(count, value);
-  } catch (const std::bad_alloc&) {
-    throw "Out of memory";
-  }
-}
-
 }  // namespace
 
 void ccsSymSPDMatrix::solve(double* X, const double* B, int32_t nrhs) {
   if (!L_.numericReady()) factor("");
-  timer_.startPhase("Right hand sides solutions");
+  const int32_t order = n();
+  matrix_.timer().startPhase("Right hand sides solutions");
   taucs_printf("Number of right hand sides: %d\n", nrhs);
-  const size_t n = static_cast<size_t>(n_);
+  const size_t n = static_cast<size_t>(order);
   const size_t columns = nrhs > 0 ? static_cast<size_t>(nrhs) : 0;
-  WorkBlocks blocks(solveX_, solveB_, n * columns);
+  // Permuted solutions and right-hand sides, of this call's size.
+  const WorkBuffer solveX(n * columns);
+  const WorkBuffer solveB(n * columns);
   for (size_t k = 0; k < columns; ++k) {
-    scatterByPerm(n_, B + k * n, solveB_.get() + k * n, invPerm_.data());
+    scatterByPerm(order, B + k * n, solveB.get() + k * n, invPerm_.data());
   }
-  if (columns > 0 && !L_.solve(solveX_.get(), solveB_.get(), nrhs)) throw "Out of memory";
+  if (columns > 0 && !L_.solve(solveX.get(), solveB.get(), nrhs)) throw Failure::outOfMemory();
   for (size_t k = 0; k < columns; ++k) {
-    gatherByPerm(n_, solveX_.get() + k * n, X + k * n, invPerm_.data());
+    gatherByPerm(order, solveX.get() + k * n, X + k * n, invPerm_.data());
   }
-  timer_.completePhase("Right hand sides solutions");
-  if (!postSolveChecks(X, B, nrhs)) throw "Post-factor checks failed. System is ill conditioned";
+  matrix_.timer().completePhase("Right hand sides solutions");
+  if (!postSolveChecks(X, B, nrhs, solveX.get(), solveB.get()))
+    throw Failure(FailureKind::notSpd, "Post-factor checks failed. System is ill conditioned");
 }
 
-bool ccsSymSPDMatrix::postSolveChecks(double* X, const double* B, int32_t nrhs) {
-  timer_.startPhase("Post-solve checks");
+bool ccsSymSPDMatrix::postSolveChecks(double* X, const double* B, int32_t nrhs, double* solveX,
+                                      double* solveB) {
+  const int32_t order = n();
+  matrix_.timer().startPhase("Post-solve checks");
   if ((settings_.checkFlags & 16u) == 0) {
-    timer_.completePhase("Post-solve checks");
+    matrix_.timer().completePhase("Post-solve checks");
     return true;
   }
-  const double c = computeNorm1() * estimateInvNorm1(2);
+  const double c = matrix_.computeNorm1() * estimateInvNorm1(kPostSolveEstimatorColumns);
   taucs_printf("Norm-1 condition number estimate: %g\n", c);
   taucs_printf("Rel. Err. Norm-1 calculation started\n");
   taucs_printf("NRH n.      Norm-1 Ax-b      Norm-1 b       Rel Err       Err max          Test\n");
-  const size_t n = static_cast<size_t>(n_);
+  const size_t n = static_cast<size_t>(order);
   const size_t columns = nrhs > 0 ? static_cast<size_t>(nrhs) : 0;
-  std::vector<double> normB = allocate(columns, 0.0);
-  std::vector<double> normR = allocate(columns, 0.0);
+  std::vector<double> normB(columns, 0.0);
+  std::vector<double> normR(columns, 0.0);
   const WorkBuffer R(n * columns);
-  std::vector<int32_t> passed = allocate(columns, 0);
+  std::vector<int32_t> passed(columns, 0);
 
-  for (size_t k = 0; k < columns; ++k) normB[k] = norm1(n_, B + k * n);
-  multiplyColumns(X, R.get(), nrhs);
+  for (size_t k = 0; k < columns; ++k) normB[k] = norm1(order, B + k * n);
+  matrix_.multiplyColumns(X, R.get(), nrhs);
   subtract(n * columns, B, R.get());
 
   int32_t passes = 0;
@@ -107,7 +81,7 @@ bool ccsSymSPDMatrix::postSolveChecks(double* X, const double* B, int32_t nrhs) 
     bool allPassed = true;
     for (size_t k = 0; k < columns; ++k) {
       if (passed[k] != 0) continue;
-      normR[k] = norm1(n_, R.get() + k * n);
+      normR[k] = norm1(order, R.get() + k * n);
       // A column of zeros is solved exactly by x = 0: its error is 0, not 0 / 0.
       const double e = normR[k] == 0.0 && normB[k] == 0.0 ? 0.0 : normR[k] / normB[k];
       const double m = c * e;
@@ -123,24 +97,24 @@ bool ccsSymSPDMatrix::postSolveChecks(double* X, const double* B, int32_t nrhs) 
     int32_t failing = 0;
     for (size_t k = 0; k < columns; ++k) {
       if (passed[k] != 0) continue;
-      scatterByPerm(n_, R.get() + k * n, solveB_.get() + failing * n, invPerm_.data());
+      scatterByPerm(order, R.get() + k * n, solveB + failing * n, invPerm_.data());
       ++failing;
     }
-    if (!L_.solve(solveX_.get(), solveB_.get(), failing)) throw "Out of memory";
+    if (!L_.solve(solveX, solveB, failing)) throw Failure::outOfMemory();
     size_t j = 0;
     for (size_t k = 0; k < columns; ++k) {
       if (passed[k] != 0) continue;
       double* r = R.get() + k * n;
       double* x = X + k * n;
-      gatherByPerm(n_, solveX_.get() + j * n, r, invPerm_.data());
+      gatherByPerm(order, solveX + j * n, r, invPerm_.data());
       subtract(n, r, x);
-      multiply(x, r);
+      matrix_.multiply(x, r);
       subtract(n, B + k * n, r);
       ++j;
     }
   }
   taucs_printf("Rel. Err. Norm-1 calculation completed\n");
-  timer_.completePhase("Post-solve checks");
+  matrix_.timer().completePhase("Post-solve checks");
   for (int32_t p : passed) {
     if (p == 0) return false;
   }

@@ -4,31 +4,38 @@
 
 namespace orv {
 
+void ccsSymSPDMatrix::initialise(int32_t order, size_t reserve) {
+  release();
+  matrix_.initialise(order, reserve);
+}
+
 void ccsSymSPDMatrix::release() {
-  if (n_ < 1) return;
+  if (n() < 1) return;
   invNorm1_ = 0.0;
   maxDiag_ = kNotComputed;
   L_.release();
   invPerm_ = {};
-  solveX_.release();
-  solveB_.release();
-  ccsSymMatrix::release();
+  matrix_.release();
+}
+
+void ccsSymSPDMatrix::setElement(int32_t row, int32_t column, double value) {
+  matrix_.setElement(row, column, value);
+  if (matrix_.isCCS()) invalidate();
+}
+
+void ccsSymSPDMatrix::incrElement(int32_t row, int32_t column, double value) {
+  matrix_.incrElement(row, column, value);
+  if (matrix_.isCCS()) invalidate();
 }
 
 void ccsSymSPDMatrix::invalidate() {
   invNorm1_ = 0.0;
   maxDiag_ = kNotComputed;
   L_.releaseNumeric();
-  ccsSymMatrix::invalidate();
-}
-
-void ccsSymSPDMatrix::multiply(const double* x, double* y) const {
-  const CcsRecord& a = requireCcs();
-  symmetricProductUpperCsr(a.n, a.values.data(), a.colptr.data(), a.rowind.data(), x, y);
 }
 
 void ccsSymSPDMatrix::diagonalStatistics() {
-  const DiagonalExtremes d = scanDiagonal(requireCcs());
+  const DiagonalExtremes d = scanDiagonal(matrix_.requireCcs());
   maxDiag_ = d.maxDiag;
   minDiag_ = d.minDiag;
   maxDiagRow_ = d.maxDiagRow;
@@ -41,11 +48,12 @@ double ccsSymSPDMatrix::maxDiag() {
 }
 
 double ccsSymSPDMatrix::estimateInvNorm1(int32_t t) {
-  if (!L_.numericReady()) throw "Matrix factorization not available";
+  if (!L_.numericReady())
+    throw Failure(FailureKind::badState, "Matrix factorization not available");
   if (invNorm1_ != 0.0) return invNorm1_;
   // The solve works in the factored ordering; a symmetric permutation leaves the norm as it is.
   invNorm1_ = orv::estimateInvNorm1(
-      n_, t, [this](double* x, double* b, int32_t nrhs) { return L_.solve(x, b, nrhs); });
+      n(), t, [this](double* x, double* b, int32_t nrhs) { return L_.solve(x, b, nrhs); });
   return invNorm1_;
 }
 
@@ -72,10 +80,10 @@ void ccsSymSPDMatrix::checksSettings(int32_t* enable, double* value, int32_t* iv
       integer = &settings_.refineMax;
       break;
     default:
-      throw "Invalid check code";
+      throw Failure(FailureKind::badArgument, "Invalid check code");
   }
   if (enable == nullptr || value == nullptr || (integer != nullptr && ivalue == nullptr)) {
-    throw "Check setting not allocated";
+    throw Failure(FailureKind::badArgument, "Check setting not allocated");
   }
   if (*enable > 0) {
     *real = *value;

@@ -25,16 +25,26 @@ struct CheckSettings {
   int32_t estimatorColumns = 2;
 };
 
-class ccsSymSPDMatrix : public ccsSymMatrix {
+// The matrix (tag 'A') is held, not extended: every edit goes through this class, so that an edit
+// of the values drops what was derived from them.
+class ccsSymSPDMatrix {
  public:
-  ccsSymSPDMatrix() : ccsSymMatrix('A') {}
+  ccsSymSPDMatrix() : matrix_('A') {}
 
-  void release() override;
-  // The product through the compressed-row kernel, reading the record in place.
-  void multiply(const double* x, double* y) const override;
-  // Drops the cached statistics and estimates and the numeric factor; the ordering and the
-  // symbolic structure stay.
-  void invalidate() override;
+  // The matrix's record and services.
+  const ccsSymMatrix& matrix() const { return matrix_; }
+  int32_t n() const { return matrix_.n(); }
+  PhaseTimer& timer() { return matrix_.timer(); }
+
+  // Releases everything (ordering, factor, caches and the matrix), then initialises the matrix.
+  void initialise(int32_t order, size_t reserve);
+  // Releases everything; logs as ccsSymMatrix::release.
+  void release();
+  // As for ccsSymMatrix. An edit in compressed-column form drops the cached statistics and
+  // estimates and the numeric factor; the ordering and the symbolic structure stay.
+  void setElement(int32_t row, int32_t column, double value);
+  void incrElement(int32_t row, int32_t column, double value);
+  void createCCS() { matrix_.createCCS(); }
 
   // Computes and caches the largest and smallest diagonal entries and their rows.
   void diagonalStatistics();
@@ -60,13 +70,11 @@ class ccsSymSPDMatrix : public ccsSymMatrix {
   const std::vector<int32_t>& invPerm() const { return invPerm_; }
   const llFactor& L() const { return L_; }
   bool numericReady() const { return L_.numericReady(); }
-  double invNorm1() const { return invNorm1_; }
-  bool diagonalStatisticsPresent() const { return maxDiag_ != kNotComputed; }
-  const CheckSettings& settings() const { return settings_; }
 
  private:
   static constexpr double kNotComputed = -std::numeric_limits<double>::infinity();
 
+  void invalidate();
   void orderingStep(const char* orderingMethod);
   void symbolicStep(std::unique_ptr<CcsRecord>& pap);
   void numericStep(std::unique_ptr<CcsRecord>& pap);
@@ -74,10 +82,12 @@ class ccsSymSPDMatrix : public ccsSymMatrix {
   bool preFactorChecks();
   bool postFactorChecks();
   double condEstimate(int32_t t);
-  bool postSolveChecks(double* X, const double* B, int32_t nrhs);
+  // solveX and solveB are work blocks of at least n * nrhs doubles for the refinement's solves.
+  bool postSolveChecks(double* X, const double* B, int32_t nrhs, double* solveX, double* solveB);
   // The first original row whose factored position is row.
   int32_t originalIndex(int32_t row) const;
 
+  ccsSymMatrix matrix_;
   llFactor L_;
   std::vector<int32_t> invPerm_;  // empty until ordered
   double invNorm1_ = 0.0;         // 0.0: not computed
@@ -85,8 +95,6 @@ class ccsSymSPDMatrix : public ccsSymMatrix {
   double minDiag_ = 0.0;
   int32_t maxDiagRow_ = 0;
   int32_t minDiagRow_ = 0;
-  WorkBuffer solveX_;  // permuted solutions of the solve in progress
-  WorkBuffer solveB_;  // permuted right-hand sides of the solve in progress
   CheckSettings settings_;
 };
 

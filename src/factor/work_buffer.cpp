@@ -12,6 +12,7 @@
 #include <string>
 #include <utility>
 
+#include "log/failure.h"
 #include "log/log.h"
 
 namespace orv {
@@ -94,23 +95,23 @@ void requireMemory(const char* what, uint64_t bytes) {
   if (bytes <= available) return;
   taucs_printf("%s needs %llu bytes of memory, %llu bytes are available\n", what,
                static_cast<unsigned long long>(bytes), static_cast<unsigned long long>(available));
-  throw "Out of memory";
+  throw Failure::outOfMemory();
 }
 
 WorkBuffer::WorkBuffer(size_t count) {
-  if (count > SIZE_MAX / sizeof(double)) throw "Out of memory";
+  if (count > SIZE_MAX / sizeof(double)) throw Failure::outOfMemory();
   bytes_ = count * sizeof(double);
   if (bytes_ >= kMapThreshold) {
     void* block = mmap(nullptr, bytes_, PROT_READ | PROT_WRITE,
                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-    if (block == MAP_FAILED) throw "Out of memory";
+    if (block == MAP_FAILED) throw Failure::outOfMemory();
     data_ = static_cast<double*>(block);
     mapped_ = true;
     return;
   }
   // Through operator new, so that a host's replacement of it sees these blocks too.
   data_ = static_cast<double*>(::operator new(bytes_ > 0 ? bytes_ : 1, std::nothrow));
-  if (data_ == nullptr) throw "Out of memory";
+  if (data_ == nullptr) throw Failure::outOfMemory();
 }
 
 WorkBuffer::WorkBuffer(WorkBuffer&& other) noexcept

@@ -12,14 +12,14 @@ namespace orv {
 
 // Work whose size is known asks first: when `bytes`, plus a reserve for the dependencies' own
 // working storage, exceed what the process may still take, this logs "<what> needs <bytes> bytes of
-// memory, <available> bytes are available" and throws "Out of memory", at once, instead of the work
-// running out pages later or the kernel ending the host.
+// memory, <available> bytes are available" and throws the out-of-memory Failure, at once, instead
+// of the work running out pages later or the kernel ending the host.
 void requireMemory(const char* what, uint64_t bytes);
 
 class WorkBuffer {
  public:
   WorkBuffer() = default;
-  // Throws "Out of memory" when the block cannot be had.
+  // Throws the out-of-memory Failure when the block cannot be had.
   explicit WorkBuffer(size_t count);
   ~WorkBuffer() { release(); }
   WorkBuffer(WorkBuffer&& other) noexcept;

@@ -10,6 +10,8 @@
 #include "interface/linsys.h"
 #include "platform/platform.h"
 
+using orv::Failure;
+using orv::FailureKind;
 using orv::guardedFrame;
 using orv::requireObject;
 
@@ -20,9 +22,10 @@ double* eigenvalueArray(SAFEARRAY** eig, int32_t count) {
   if (eig == nullptr || *eig == nullptr) return nullptr;
   const SAFEARRAY& a = **eig;
   if (a.cDims != 1 || static_cast<int64_t>(a.rgsabound[0].cElements) != count) {
-    throw "Dimensions of eig are incorrect";
+    throw Failure(FailureKind::badArgument, "Dimensions of eig are incorrect");
   }
-  if (count > 0 && a.pvData == nullptr) throw "eig data not allocated";
+  if (count > 0 && a.pvData == nullptr)
+    throw Failure(FailureKind::badArgument, "eig data not allocated");
   return static_cast<double*>(a.pvData);
 }
 
@@ -31,15 +34,16 @@ double* eigenvectorArray(SAFEARRAY** eiv, int32_t count, int32_t n) {
   const SAFEARRAY& a = **eiv;
   if (a.cDims != 2 || static_cast<int64_t>(a.rgsabound[0].cElements) != count ||
       static_cast<int64_t>(a.rgsabound[1].cElements) != n) {
-    throw "Dimensions of eiv are incorrect";
+    throw Failure(FailureKind::badArgument, "Dimensions of eiv are incorrect");
   }
-  if (count > 0 && n > 0 && a.pvData == nullptr) throw "eiv data not allocated";
+  if (count > 0 && n > 0 && a.pvData == nullptr)
+    throw Failure(FailureKind::badArgument, "eiv data not allocated");
   return static_cast<double*>(a.pvData);
 }
 
 int32_t eigenSystem(symRealSPDMatrixLinSys& system, int32_t count, SAFEARRAY** eig, SAFEARRAY** eiv,
                     int32_t* found) {
-  if (found == nullptr) throw "Result pointer is null";
+  if (found == nullptr) throw Failure(FailureKind::badArgument, "Result pointer is null");
   double* values = eigenvalueArray(eig, count);
   double* vectors = eigenvectorArray(eiv, count, system.A.n());
   orv::probeWrite(found, sizeof *found);

@@ -12,6 +12,8 @@
 #include <utility>
 
 using orv::barrierFrame;
+using orv::Failure;
+using orv::FailureKind;
 using orv::guardedFrame;
 using orv::requireObject;
 
@@ -20,7 +22,7 @@ namespace {
 // Creates the object when the handle holds none; `created` is what a failure is reported on.
 int32_t initMatrix(symRealSPDMatrixLinSys** handle, symRealSPDMatrixLinSys*& created, int32_t n,
                    int32_t which) {
-  if (handle == nullptr) throw "Handle pointer is null";
+  if (handle == nullptr) throw Failure(FailureKind::badArgument, "Handle pointer is null");
   orv::probeWrite(handle, sizeof(void*));  // the host's variable holds a pointer
   created = *handle;
   if (*handle == nullptr) {
@@ -39,36 +41,38 @@ struct SolveBlocks {
 };
 
 SolveBlocks solveBlocks(SAFEARRAY** X, SAFEARRAY** RHS, int32_t n) {
-  if (X == nullptr || *X == nullptr) throw "X not allocated";
-  if (RHS == nullptr || *RHS == nullptr) throw "RHS not allocated";
+  if (X == nullptr || *X == nullptr) throw Failure(FailureKind::badArgument, "X not allocated");
+  if (RHS == nullptr || *RHS == nullptr)
+    throw Failure(FailureKind::badArgument, "RHS not allocated");
   const SAFEARRAY& x = **X;
   const SAFEARRAY& b = **RHS;
-  if (x.cDims != b.cDims) throw "X and RHS dimensions not consistent";
+  if (x.cDims != b.cDims)
+    throw Failure(FailureKind::badArgument, "X and RHS dimensions not consistent");
   const uint32_t order = n > 0 ? static_cast<uint32_t>(n) : 0;
   if (x.cDims == 1) {
     if (b.rgsabound[0].cElements != order || x.rgsabound[0].cElements != order) {
-      throw "X and/or RHS dimensions not equal to N";
+      throw Failure(FailureKind::badArgument, "X and/or RHS dimensions not equal to N");
     }
     return {static_cast<double*>(x.pvData), static_cast<const double*>(b.pvData), 1};
   }
   if (x.cDims == 2) {
     if (b.rgsabound[0].cElements != x.rgsabound[0].cElements) {
-      throw "X and RHS have different number of columns";
+      throw Failure(FailureKind::badArgument, "X and RHS have different number of columns");
     }
     if (b.rgsabound[1].cElements != order || x.rgsabound[1].cElements != order) {
-      throw "X and/or RHS length not equal to N";
+      throw Failure(FailureKind::badArgument, "X and/or RHS length not equal to N");
     }
-    if (x.rgsabound[0].cElements > INT32_MAX) throw "Out of memory";
+    if (x.rgsabound[0].cElements > INT32_MAX) throw Failure::outOfMemory();
     return {static_cast<double*>(x.pvData), static_cast<const double*>(b.pvData),
             static_cast<int32_t>(x.rgsabound[0].cElements)};
   }
-  throw "X dimensions are not correct";
+  throw Failure(FailureKind::badArgument, "X dimensions are not correct");
 }
 
 int32_t solve(symRealSPDMatrixLinSys& system, SAFEARRAY** X, SAFEARRAY** RHS) {
   const SolveBlocks blocks = solveBlocks(X, RHS, system.A.n());
   if (blocks.nrhs > 0 && (blocks.x == nullptr || blocks.rhs == nullptr)) {
-    throw "X and/or RHS data not allocated";
+    throw Failure(FailureKind::badArgument, "X and/or RHS data not allocated");
   }
   // An order below 0 is accepted and holds no rows.
   const size_t order = static_cast<size_t>(std::max(system.A.n(), 0));
@@ -111,7 +115,7 @@ ORV_API void ORV_CALL exp_deleteMatrix_v3(symRealSPDMatrixLinSys** handle) {
 
 ORV_API int32_t ORV_CALL exp_logDestination_v3(symRealSPDMatrixLinSys* obj, const char* fileName) {
   return barrierFrame(obj, [&] {
-    if (fileName == nullptr) throw "Log file name is null";
+    if (fileName == nullptr) throw Failure(FailureKind::badArgument, "Log file name is null");
     // The host's text first: a fault reading it must find nothing allocated yet.
     const std::string name = orv::hostString(fileName);
     return orv::setLogDestination(name, orv::versionBanner());
@@ -131,7 +135,7 @@ ORV_API BSTR ORV_CALL exp_getLastError_v3(symRealSPDMatrixLinSys* obj) {
 ORV_API int32_t ORV_CALL exp_incrMatrixElem_v3(symRealSPDMatrixLinSys* obj, int32_t row,
                                                int32_t column, double value, int32_t whichMatrix) {
   return barrierFrame(obj, [&] {
-    requireObject(obj).matrix(whichMatrix).incrElement(row, column, value);
+    requireObject(obj).incrElement(whichMatrix, row, column, value);
     return 0;
   });
 }
@@ -139,14 +143,14 @@ ORV_API int32_t ORV_CALL exp_incrMatrixElem_v3(symRealSPDMatrixLinSys* obj, int3
 ORV_API int32_t ORV_CALL exp_setMatrixElem_v3(symRealSPDMatrixLinSys* obj, int32_t row,
                                               int32_t column, double value, int32_t whichMatrix) {
   return barrierFrame(obj, [&] {
-    requireObject(obj).matrix(whichMatrix).setElement(row, column, value);
+    requireObject(obj).setElement(whichMatrix, row, column, value);
     return 0;
   });
 }
 
 ORV_API int32_t ORV_CALL exp_createCCS_v3(symRealSPDMatrixLinSys* obj, int32_t whichMatrix) {
   return barrierFrame(obj, [&] {
-    requireObject(obj).matrix(whichMatrix).createCCS();
+    requireObject(obj).createCCS(whichMatrix);
     return 0;
   });
 }
@@ -155,7 +159,8 @@ ORV_API int32_t ORV_CALL exp_multVector_v3(symRealSPDMatrixLinSys* obj, const do
                                            int32_t whichMatrix) {
   return guardedFrame(obj, [&] {
     const orv::ccsSymMatrix& m = requireObject(obj).matrix(whichMatrix);
-    if (x == nullptr || y == nullptr) throw "Vector not allocated";
+    if (x == nullptr || y == nullptr)
+      throw Failure(FailureKind::badArgument, "Vector not allocated");
     const size_t bytes = sizeof(double) * static_cast<size_t>(std::max(m.n(), 0));
     orv::probeRead(x, bytes);
     orv::probeWrite(y, bytes);
@@ -167,7 +172,7 @@ ORV_API int32_t ORV_CALL exp_multVector_v3(symRealSPDMatrixLinSys* obj, const do
 ORV_API int32_t ORV_CALL exp_getMaxDiag_v3(symRealSPDMatrixLinSys* obj, double* maxDiag) {
   return guardedFrame(obj, [&] {
     symRealSPDMatrixLinSys& system = requireObject(obj);
-    if (maxDiag == nullptr) throw "Result pointer is null";
+    if (maxDiag == nullptr) throw Failure(FailureKind::badArgument, "Result pointer is null");
     orv::probeWrite(maxDiag, sizeof *maxDiag);
     *maxDiag = system.A.maxDiag();
     return 0;

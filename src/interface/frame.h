@@ -13,6 +13,7 @@
 #include <new>
 
 #include "interface/linsys.h"
+#include "log/failure.h"
 #include "platform/fault_cleanup.h"
 #include "platform/platform.h"
 
@@ -67,6 +68,8 @@ int32_t barrierFrame(symRealSPDMatrixLinSys* const& obj, Body&& body,
       return -1;
     }
     return result;
+  } catch (const Failure& failure) {
+    reportError(obj, failure.what());
   } catch (const char* text) {
     reportError(obj, text);
   } catch (const std::bad_alloc&) {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "log/failure.h"
 #include "log/log.h"
 #include "platform/fault_cleanup.h"
 
@@ -20,13 +21,39 @@ void symRealSPDMatrixLinSys::initMatrix(int32_t n, int32_t which) {
     A.initialise(n, 10 * static_cast<size_t>(n > 0 ? n : 0));
     return;
   }
-  if (n != A.n()) throw "Cannot initialise B with different size than A";
+  if (n != A.n())
+    throw orv::Failure(orv::FailureKind::badArgument,
+                       "Cannot initialise B with different size than A");
   B.initialise(n, 3 * static_cast<size_t>(n > 0 ? n : 0));
 }
 
-orv::ccsSymMatrix& symRealSPDMatrixLinSys::matrix(int32_t which) {
-  if (which == 0) return A;
+const orv::ccsSymMatrix& symRealSPDMatrixLinSys::matrix(int32_t which) const {
+  if (which == 0) return A.matrix();
   return B;
+}
+
+void symRealSPDMatrixLinSys::incrElement(int32_t which, int32_t row, int32_t column, double value) {
+  if (which == 0) {
+    A.incrElement(row, column, value);
+  } else {
+    B.incrElement(row, column, value);
+  }
+}
+
+void symRealSPDMatrixLinSys::setElement(int32_t which, int32_t row, int32_t column, double value) {
+  if (which == 0) {
+    A.setElement(row, column, value);
+  } else {
+    B.setElement(row, column, value);
+  }
+}
+
+void symRealSPDMatrixLinSys::createCCS(int32_t which) {
+  if (which == 0) {
+    A.createCCS();
+  } else {
+    B.createCCS();
+  }
 }
 
 namespace orv {
@@ -61,7 +88,8 @@ void setProcessError(const char* text) {
 }
 
 symRealSPDMatrixLinSys& requireObject(symRealSPDMatrixLinSys* obj) {
-  if (obj == nullptr) throw "symRealSPDMatrixLinSys not allocated";
+  if (obj == nullptr)
+    throw Failure(FailureKind::badArgument, "symRealSPDMatrixLinSys not allocated");
   return *obj;
 }
 

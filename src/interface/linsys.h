@@ -17,8 +17,13 @@ struct symRealSPDMatrixLinSys {
 
   // Initialises A (which 0) or B (otherwise) to dimension n; initialising A releases B.
   void initMatrix(int32_t n, int32_t which);
-  // A for which 0, B otherwise.
-  orv::ccsSymMatrix& matrix(int32_t which);
+  // A's matrix for which 0, B otherwise.
+  const orv::ccsSymMatrix& matrix(int32_t which) const;
+  // The edits of the matrix `which` names, as ccsSymMatrix has them; A's drop what it derived
+  // from its values.
+  void incrElement(int32_t which, int32_t row, int32_t column, double value);
+  void setElement(int32_t which, int32_t row, int32_t column, double value);
+  void createCCS(int32_t which);
 
   orv::ccsSymSPDMatrix A;
   orv::ccsSymMatrix B{'B'};

@@ -88,7 +88,8 @@ std::unique_ptr<CcsRecord> buildRecord(int32_t n, const std::vector<Triplet>& tr
 }  // namespace
 
 void ccsSymMatrix::checkIndex(int32_t row, int32_t column) const {
-  if (row < 0 || column < 0 || row >= n_ || column >= n_) throw "Element index out of range";
+  if (row < 0 || column < 0 || row >= n_ || column >= n_)
+    throw Failure(FailureKind::badArgument, "Element index out of range");
 }
 
 void ccsSymMatrix::setElement(int32_t row, int32_t column, double value) {
@@ -106,22 +107,22 @@ void ccsSymMatrix::editElement(int32_t row, int32_t column, double value, bool a
     return;
   }
   const int32_t p = findEntry(row, column);
-  if (p < 0) throw "Element not found";
+  if (p < 0) throw Failure(FailureKind::badArgument, "Element not found");
   ccs_->values[p] = add ? ccs_->values[p] + value : value;
-  invalidate();
+  norm1_ = 0.0;
 }
 
 void ccsSymMatrix::createCCS() {
-  if (isCCS_) throw "Matrix already in CCS form";
-  if (triplets_.empty()) throw "Matrix is empty";
+  if (isCCS_) throw Failure(FailureKind::badState, "Matrix already in CCS form");
+  if (triplets_.empty()) throw Failure(FailureKind::badState, "Matrix is empty");
   timer_.completePhase("Matrix assembly");
   timer_.startPhase("CCS matrix creation");
   try {
     ccs_ = buildRecord(n_, triplets_);
   } catch (const std::bad_alloc&) {
-    throw "Memory allocation for ccs matrix failed";
+    throw Failure(FailureKind::outOfMemory, "Memory allocation for ccs matrix failed");
   } catch (const std::length_error&) {
-    throw "Memory allocation for ccs matrix failed";
+    throw Failure(FailureKind::outOfMemory, "Memory allocation for ccs matrix failed");
   }
   triplets_.clear();
   taucs_printf("Number of nonzero elements: %d\n", ccs_->nnz());
@@ -131,22 +132,10 @@ void ccsSymMatrix::createCCS() {
 
 int32_t ccsSymMatrix::findEntry(int32_t row, int32_t column) const {
   if (!ccs_ || column < 0 || column >= ccs_->n) return -1;
-  const int32_t* rows = ccs_->rowind.data();
-  int32_t lo = ccs_->colptr[column];
-  int32_t hi = ccs_->colptr[column + 1] - 1;
-  if (hi < lo) return -1;
-  if (rows[lo] == row) return lo;
-  if (rows[hi] == row) return hi;
-  while (hi - lo > 1) {
-    const int32_t mid = lo + (hi - lo) / 2;
-    if (rows[mid] == row) return mid;
-    if (rows[mid] < row) {
-      lo = mid;
-    } else {
-      hi = mid;
-    }
-  }
-  return -1;
+  const auto first = ccs_->rowind.begin() + ccs_->colptr[column];
+  const auto last = ccs_->rowind.begin() + ccs_->colptr[column + 1];
+  const auto at = std::lower_bound(first, last, row);
+  return at != last && *at == row ? static_cast<int32_t>(at - ccs_->rowind.begin()) : -1;
 }
 
 int32_t ccsSymMatrix::countNonzeroDiagonal() const {

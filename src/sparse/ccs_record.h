@@ -7,18 +7,10 @@
 
 namespace orv {
 
-// Flag values of the record: real double values, symmetric, lower triangle stored.
-inline constexpr int32_t kCcsDouble = 2048;
-inline constexpr int32_t kCcsSymmetric = 8;
-inline constexpr int32_t kCcsLower = 1;
-inline constexpr int32_t kCcsSymLowerDouble = kCcsDouble + kCcsSymmetric + kCcsLower;  // 2057
-
 // Column j holds entries colptr[j] .. colptr[j+1]-1, rows strictly increasing within a column.
 // An entry stored with row < column stands for its symmetric pair, like any other.
 struct CcsRecord {
   int32_t n = 0;
-  int32_t m = 0;
-  int32_t flags = kCcsSymLowerDouble;
   std::vector<int32_t> colptr;  // n + 1 starts, colptr[0] = 0, colptr[n] = nnz
   std::vector<int32_t> rowind;  // nnz 0-based rows
   std::vector<double> values;   // nnz values
@@ -26,7 +18,6 @@ struct CcsRecord {
   CcsRecord() = default;
   CcsRecord(int32_t order, int32_t nnz)
       : n(order),
-        m(order),
         colptr(static_cast<size_t>(order) + 1, 0),
         rowind(static_cast<size_t>(nnz)),
         values(static_cast<size_t>(nnz)) {}

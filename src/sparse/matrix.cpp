@@ -1,6 +1,3 @@
-#include <new>
-#include <stdexcept>
-
 #include "sparse/sparse.h"
 
 namespace orv {
@@ -15,21 +12,13 @@ void ccsSymMatrix::release() {
   taucs_printf("%c: All memory released\n", tag());
 }
 
-void ccsSymMatrix::invalidate() { norm1_ = 0.0; }
-
 void ccsSymMatrix::initialise(int32_t order, size_t reserve) {
   release();
   if (order <= 0) {
     n_ = order;
     return;
   }
-  try {
-    triplets_.reserve(reserve);
-  } catch (const std::bad_alloc&) {
-    throw "Out of memory";
-  } catch (const std::length_error&) {
-    throw "Out of memory";
-  }
+  triplets_.reserve(reserve);
   n_ = order;
   taucs_printf("%c: Matrix initialised to %d degree of freedom\n", tag(), n_);
   timer_.startPhase("Matrix assembly");

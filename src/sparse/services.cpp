@@ -7,23 +7,11 @@
 
 namespace orv {
 
-const CcsRecord& ccsSymMatrix::requireCcs() const {
-  if (!isCCS_ || !ccs_) throw "Matrix is not assembled";
-  return *ccs_;
-}
+namespace {
 
-void ccsSymMatrix::multiply(const double* x, double* y) const {
-  const CcsRecord& a = requireCcs();
-  std::fill(y, y + a.n, 0.0);
-  for (int32_t j = 0; j < a.n; ++j) {
-    for (int32_t p = a.colptr[j]; p < a.colptr[j + 1]; ++p) {
-      const int32_t i = a.rowind[p];
-      y[i] += a.values[p] * x[j];
-      if (i != j) y[j] += a.values[p] * x[i];
-    }
-  }
-}
-
+// y = A x for a symmetric matrix given as the upper triangle in compressed-row form: row j holds
+// columns colIndex[rowStart[j] .. rowStart[j+1]-1]. The lower-triangle compressed-column record
+// read this way needs no copy.
 void symmetricProductUpperCsr(int32_t n, const double* values, const int32_t* rowStart,
                               const int32_t* colIndex, const double* x, double* y) {
   std::fill(y, y + n, 0.0);
@@ -40,6 +28,18 @@ void symmetricProductUpperCsr(int32_t n, const double* values, const int32_t* ro
   }
 }
 
+}  // namespace
+
+const CcsRecord& ccsSymMatrix::requireCcs() const {
+  if (!isCCS_ || !ccs_) throw Failure(FailureKind::badState, "Matrix is not assembled");
+  return *ccs_;
+}
+
+void ccsSymMatrix::multiply(const double* x, double* y) const {
+  const CcsRecord& a = requireCcs();
+  symmetricProductUpperCsr(a.n, a.values.data(), a.colptr.data(), a.rowind.data(), x, y);
+}
+
 void ccsSymMatrix::multiplyColumns(const double* X, double* Y, int32_t count) const {
   const size_t n = static_cast<size_t>(n_);
   for (int32_t k = 0; k < count; ++k) multiply(X + k * n, Y + k * n);
@@ -49,7 +49,7 @@ void ccsSymMatrix::toDense(std::vector<double>& dense) const {
   const CcsRecord& a = requireCcs();
   taucs_printf("Creating dense matrix %c\n", tag());
   const size_t n = static_cast<size_t>(a.n);
-  dense.resize(n * n, 0.0);
+  dense.assign(n * n, 0.0);
   for (int32_t j = 0; j < a.n; ++j) {
     for (int32_t p = a.colptr[j]; p < a.colptr[j + 1]; ++p) {
       const size_t i = static_cast<size_t>(a.rowind[p]);
@@ -84,8 +84,8 @@ double ccsSymMatrix::computeNorm1() {
 }
 
 int ccsSymMatrix::writeIjv(const char* fileName) const {
-  if (!isCCS_ || !ccs_) throw "Matrix is not assembled";
-  if (fileName == nullptr) throw "File name is null";
+  if (!isCCS_ || !ccs_) throw Failure(FailureKind::badState, "Matrix is not assembled");
+  if (fileName == nullptr) throw Failure(FailureKind::badArgument, "File name is null");
   std::FILE* file = std::fopen(fileName, "w");
   if (file == nullptr) {
     taucs_printf("Could not open ijv file %s\n", fileName);

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "log/failure.h"
 #include "log/log.h"
 #include "sparse/ccs_record.h"
 
@@ -25,24 +26,21 @@ static_assert(sizeof(Triplet) == 16);
 class ccsSymMatrix {
  public:
   explicit ccsSymMatrix(char tag) : timer_(tag) {}
-  virtual ~ccsSymMatrix() = default;
   ccsSymMatrix(const ccsSymMatrix&) = delete;
   ccsSymMatrix& operator=(const ccsSymMatrix&) = delete;
 
   // Frees the record and the pattern, keeps the record storage for reuse; logs
   // "<tag>: All memory released" when the matrix had a dimension.
-  virtual void release();
+  void release();
   // y = M x for n doubles; y is overwritten.
-  virtual void multiply(const double* x, double* y) const;
-  // Forgets every value derived from the entries.
-  virtual void invalidate();
+  void multiply(const double* x, double* y) const;
 
   // Releases, then sets the dimension and reserves `reserve` records; with n > 0 logs the
   // initialisation line and starts the "Matrix assembly" phase.
   void initialise(int32_t order, size_t reserve);
 
   // Before conversion both append a record; after it they replace (set) or add to (incr) the
-  // stored value of an existing pattern position and invalidate derived values.
+  // stored value of an existing pattern position and forget the cached norm.
   void setElement(int32_t row, int32_t column, double value);
   void incrElement(int32_t row, int32_t column, double value);
   // Converts the records to the compressed-column record, summing duplicates.
@@ -54,7 +52,7 @@ class ccsSymMatrix {
 
   // Y(:, k) = M X(:, k) for k < count, columns of n doubles.
   void multiplyColumns(const double* X, double* Y, int32_t count) const;
-  // The full symmetric matrix, n x n, into dense (resized; new elements 0.0).
+  // The full symmetric matrix, n x n, into dense (resized; every element not stored is 0.0).
   void toDense(std::vector<double>& dense) const;
   // Largest column sum of absolute values of the full matrix, cached until the values change.
   double computeNorm1();
@@ -68,13 +66,12 @@ class ccsSymMatrix {
   int32_t n() const { return n_; }
   bool isCCS() const { return isCCS_; }
   const CcsRecord* ccs() const { return ccs_.get(); }
-  const std::vector<Triplet>& triplets() const { return triplets_; }
   PhaseTimer& timer() { return timer_; }
 
-  // The record of a converted matrix; throws "Matrix is not assembled" before conversion.
+  // The record of a converted matrix; throws Failure "Matrix is not assembled" before conversion.
   const CcsRecord& requireCcs() const;
 
- protected:
+ private:
   // Checks that (row, column) can be stored in a matrix of this dimension.
   void checkIndex(int32_t row, int32_t column) const;
   // Appends the record before conversion; afterwards adds to or replaces the stored value.
@@ -98,11 +95,5 @@ struct DiagonalExtremes {
 // Largest and smallest diagonal entry, first of equal values kept, NaN ignored; logs each
 // entry that is not positive.
 DiagonalExtremes scanDiagonal(const CcsRecord& a);
-
-// y = A x for a symmetric matrix given as the upper triangle in compressed-row form: row j holds
-// columns colIndex[rowStart[j] .. rowStart[j+1]-1]. The lower-triangle compressed-column record
-// read this way needs no copy.
-void symmetricProductUpperCsr(int32_t n, const double* values, const int32_t* rowStart,
-                              const int32_t* colIndex, const double* x, double* y);
 
 }  // namespace orv

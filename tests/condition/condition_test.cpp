@@ -8,6 +8,7 @@
 #include "condition/condition.h"
 #include "condition/windows_rand.h"
 #include "dense.h"
+#include "log/failure.h"
 #include "log_capture.h"
 
 namespace orv {
@@ -66,8 +67,9 @@ TEST(InvNorm1, EachBlockWidthGivesTheExactNormWithTheseLogLinesOrItsError) {
       try {
         const InverseSolve s = denseInverse(a, &lastRhs);
         EXPECT_EQ(seed == 0 ? estimateInvNorm1(a.n, t, s) : estimateInvNorm1(a.n, t, s, seed), 1.0);
-      } catch (const char* text) {
-        thrown = text;
+      } catch (const Failure& failure) {
+        thrown = failure.what();
+        EXPECT_EQ(failure.kind(), FailureKind::badArgument);
       }
       EXPECT_EQ(log.text() + thrown,
                 "Norm1(inv(A)) estimate started\n" + lines + (t > 0 && t < a.n ? end : ""));

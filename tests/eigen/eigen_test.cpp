@@ -24,11 +24,13 @@ namespace {
 // beforehand).
 struct Solved {
   explicit Solved(const Pair& p) : pair(p) {
-    for (auto [m, a] : {std::pair<ccsSymMatrix*, const Lower*>{&A, &p.k}, {&B, &p.m}}) {
-      m->initialise(a->n, a->entries.size());
-      for (const models::Triplet& e : a->entries) m->incrElement(e.row, e.col, e.value);
-      m->createCCS();
-    }
+    const auto assemble = [](auto& m, const Lower& a) {
+      m.initialise(a.n, a.entries.size());
+      for (const models::Triplet& e : a.entries) m.incrElement(e.row, e.col, e.value);
+      m.createCCS();
+    };
+    assemble(A, p.k);
+    assemble(B, p.m);
     A.factor("");
   }
   int solve(int count) {

@@ -8,6 +8,7 @@
 #include "dense.h"
 #include "host.h"
 #include "models/frame.h"
+#include "sparse/sparse.h"
 
 namespace {
 
@@ -105,6 +106,17 @@ TEST_F(Matrix, ProductOfAAndBMatchesTheDenseProduct) {
       for (int i = 0; i < n; ++i) ASSERT_NEAR(y[i], expected[i], 1e-12 * n * scale) << which;
     }
   }
+}
+
+// A reused buffer, larger and full of other values, comes back as the full matrix alone.
+TEST(DenseCopy, HoldsTheFullMatrixWhateverTheBufferHeld) {
+  orv::ccsSymMatrix m('B');
+  m.initialise(kSmall.n, 0);
+  for (const auto& t : kSmall.entries) m.incrElement(t.row, t.col, t.value);
+  m.createCCS();
+  std::vector<double> buffer(16, 7.0);
+  m.toDense(buffer);
+  EXPECT_EQ(buffer, orv::test::dense(kSmall));
 }
 
 }  // namespace
