@@ -1,11 +1,11 @@
 // The eigensystem driver against independent facts: dense LAPACK on real and generated pairs by
-// each route, the closed form of the second-difference matrix with the exact log of each route,
-// and hand-worked back-transformations.
+// each route and fallback chain, the closed form of the second-difference matrix with the exact
+// log of each route, and hand-worked back-transformations.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
-#include <optional>
+#include <cstdlib>
 #include <ostream>
 #include <regex>
 #include <string>
@@ -31,10 +31,10 @@ struct Solved {
     }
     A.factor("");
   }
-  int solve(int count) {
+  int solve(int count, const EigenRoutes& routes = defaultRoutes()) {
     values.assign(static_cast<size_t>(std::max(count, 1)), -7.0);
     vectors.assign(values.size() * static_cast<size_t>(pair.k.n), -7.0);
-    return eigenSystem(A, B, count, values.data(), vectors.data());
+    return eigenSystem(A, B, count, values.data(), vectors.data(), routes);
   }
 
   Pair pair;
@@ -47,15 +47,42 @@ const std::string kLanczos = "Attempting search of selected eigenvalues only\n";
 const std::string kDense =
     "Attempting dense search method\nCreating dense matrix B\nDense matrix B created\n"
     "Creating dense matrix Z\nDense matrix Z created\n";
-const std::string kFallback = kLanczos + "Search of selected eigenvalues failed\n" + kDense;
+const std::string kFailed = kLanczos + "Search of selected eigenvalues failed\n";
+
+int32_t failingRoute(const llFactor&, const ccsSymMatrix&, int32_t, double*, double*, int64_t*) {
+  return 0;
+}
+bool alwaysPays(const llFactor&, int32_t) { return true; }
+
+// The driver's route chain, each route taken or made to fail.
+const struct RouteCase {
+  const char* why;
+  EigenRoutes routes;
+  bool dense;       // asked for the dense count
+  std::string log;  // "block" stands for the block route's outcome
+} kRoutes[] = {
+    {"block route", {.blockPays = alwaysPays}, false, "block"},
+    {"ARPACK route", {.block = nullptr}, false, kLanczos},
+    {"ARPACK after a block failure",
+     {.block = failingRoute, .blockPays = alwaysPays},
+     false,
+     kFailed + kLanczos},
+    {"dense after both failed",
+     {failingRoute, failingRoute, alwaysPays},
+     false,
+     kFailed + kFailed + kDense},
+    {"dense by share of the spectrum", {}, true, kDense},
+};
 
 // A real pair by its files, a generated model, or (k empty) the second-difference matrix
 // tridiag(-1, 2, -1) of order `finite` with M = I, whose eigenvalues are 2 - 2 cos(k π / (n + 1)).
 // finite: the eigenvalues that are finite (non-zero diagonal entries of M, 0: all); a count for
-// Lanczos (at most 0.15 n) and one for the dense route.
+// Lanczos (at most 0.15 n) and one for the dense route; whether n leaves the block search room
+// for a basis of 2 count + 3 blocks of 4.
 struct PairCase {
   std::string name, k, m;
   int finite, lanczosCount, denseCount;
+  bool blockRoom = true;
 };
 
 Pair makePair(const PairCase& c) {
@@ -70,8 +97,8 @@ Pair makePair(const PairCase& c) {
 // B = A makes every eigenvalue 1: asked for 10 of them after a Lanczos failure, the dense search's
 // index cut fell between equal eigenvalues and it returned fewer.
 const PairCase kPairs[] = {
-    {"second_difference_6_negative_count", "", "", 6, -5, 1},
-    {"second_difference_7", "", "", 7, 1, 2},
+    {"second_difference_6_negative_count", "", "", 6, -5, 1, false},
+    {"second_difference_7", "", "", 7, 1, 2, false},
     {"second_difference_20", "", "", 20, 3, 4},
     {"bcsstk02", "converted/bcsstk02.mtx", "bcsstm02.mtx", 0, 9, 20},
     {"bcsstk05", "bcsstk05.mtx", "bcsstm05.mtx", 0, 20, 40},
@@ -93,17 +120,16 @@ TEST_P(Pairs, AgreeWithDenseLapackByEveryRoute) {
   const PairCase& c = GetParam();
   Solved s(makePair(c));
   LogCapture log;
-  // Lanczos, dense after a forced Lanczos failure, dense by share of the spectrum.
-  const std::string routes[] = {kLanczos, kFallback, kDense};
-  for (int r = 0; r < 3; ++r) {
-    SCOPED_TRACE(routes[r]);
-    std::optional<ForceLanczosFailure> failure;
-    if (r == 1) failure.emplace();
-    const int count = r == 2 ? c.denseCount : c.lanczosCount;
+  for (const RouteCase& r : kRoutes) {
+    SCOPED_TRACE(r.why);
+    const int count = r.dense ? c.denseCount : c.lanczosCount;
     const int found = std::max(0, c.finite > 0 ? std::min(count, c.finite) : count);
-    ASSERT_EQ(s.solve(count), found);
+    ASSERT_EQ(s.solve(count, r.routes), found);
     const std::string nev = std::to_string(found);  // every converged eigenvalue is valid here
-    const std::string back = routes[r] + "Back transforming " + nev +
+    const std::string route = r.log != "block" ? r.log
+                              : c.blockRoom    ? kLanczos
+                                               : kFailed + kLanczos;
+    const std::string back = route + "Back transforming " + nev +
                              " eigenvalues\nBack-transformation completed: " + nev +
                              " eigenvalues valid\n";
     EXPECT_EQ(std::regex_replace(log.fresh(), std::regex("in .* CPU\\)"), "in T"),
