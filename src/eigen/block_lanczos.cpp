@@ -161,8 +161,8 @@ class Search {
     }
     std::vector<double> R(static_cast<size_t>(b_) * static_cast<size_t>(b_), 0.0);
     orthonormalise(W_.data(), c, R.data(), &shrunk);
-    // The projection of the new block: only the lower triangle of H is read, where the rows
-    // before k hold the earlier blocks' couplings as their orthogonalisation produced them.
+    // H keeps its lower triangle: the new block's rows below the earlier columns already hold the
+    // couplings their own orthogonalisation produced, the diagonal block is symmetrised.
     for (int32_t j = 0; j < b_; ++j) {
       for (int32_t i = j; i < b_; ++i) {
         const double a = G[static_cast<size_t>(k_ + i) + static_cast<size_t>(j) * c];
@@ -176,59 +176,76 @@ class Search {
     k_ = c;
   }
 
-  // Ritz pairs of H(0:k, 0:k), ascending in theta_ and Y_, and their estimates in E_ (b x k).
+  // Ritz pairs of the active part H(locked:k, locked:k), ascending in theta_ and Y_, their
+  // estimates in E_ (b x active), and the nev largest of them and the locked pairs in wanted_.
   bool rayleighRitz() {
-    const int k = k_;
-    Y_.assign(static_cast<size_t>(k) * static_cast<size_t>(k), 0.0);
-    for (int j = 0; j < k; ++j) {
-      for (int i = j; i < k; ++i) Y_[static_cast<size_t>(i) + static_cast<size_t>(j) * k] = h(i, j);
+    const int a = k_ - locked_;
+    Y_.assign(static_cast<size_t>(a) * static_cast<size_t>(a), 0.0);
+    for (int j = 0; j < a; ++j) {
+      for (int i = j; i < a; ++i) {
+        Y_[static_cast<size_t>(i) + static_cast<size_t>(j) * a] = h(locked_ + i, locked_ + j);
+      }
     }
-    theta_.assign(static_cast<size_t>(k), 0.0);
+    theta_.assign(static_cast<size_t>(a), 0.0);
     int lwork = -1;
     int liwork = -1;
     int info = 0;
     double workSize = 0.0;
     int iworkSize = 0;
-    dsyevd_("V", "L", &k, Y_.data(), &k, theta_.data(), &workSize, &lwork, &iworkSize, &liwork,
+    dsyevd_("V", "L", &a, Y_.data(), &a, theta_.data(), &workSize, &lwork, &iworkSize, &liwork,
             &info, 1, 1);
     if (info != 0) return false;
     lwork = static_cast<int>(workSize);
     liwork = iworkSize;
     std::vector<double> work(static_cast<size_t>(lwork));
     std::vector<int> iwork(static_cast<size_t>(liwork));
-    dsyevd_("V", "L", &k, Y_.data(), &k, theta_.data(), work.data(), &lwork, iwork.data(), &liwork,
+    dsyevd_("V", "L", &a, Y_.data(), &a, theta_.data(), work.data(), &lwork, iwork.data(), &liwork,
             &info, 1, 1);
     if (info != 0) return false;
-    E_.assign(static_cast<size_t>(b_) * static_cast<size_t>(k), 0.0);
+    E_.assign(static_cast<size_t>(b_) * static_cast<size_t>(a), 0.0);
     const double one = 1.0;
     const double zero = 0.0;
-    dgemm_("N", "N", &b_, &k, &k, &one, &h(k, 0), &ldh_, Y_.data(), &k, &zero, E_.data(), &b_);
-    return std::all_of(theta_.begin(), theta_.end(), [](double t) { return std::isfinite(t); });
+    dgemm_("N", "N", &b_, &a, &a, &one, &h(k_, locked_), &ldh_, Y_.data(), &a, &zero, E_.data(),
+           &b_);
+    if (!std::all_of(theta_.begin(), theta_.end(), [](double t) { return std::isfinite(t); })) {
+      return false;
+    }
+    // Both lists descend: merge their heads.
+    wanted_.clear();
+    int32_t l = 0;
+    int32_t r = a - 1;
+    while (static_cast<int32_t>(wanted_.size()) < nev_ && (l < locked_ || r >= 0)) {
+      const int32_t j = l < locked_ ? lockedOrder_[static_cast<size_t>(l)] : 0;
+      const bool takeLocked = l < locked_ && (r < 0 || lockedTheta_[static_cast<size_t>(j)] >=
+                                                           theta_[static_cast<size_t>(r)]);
+      if (takeLocked) ++l;
+      wanted_.push_back(takeLocked ? -1 - j : r--);
+    }
+    return static_cast<int32_t>(wanted_.size()) == nev_;
+  }
+
+  // Whether active Ritz pair i meets the tolerance.
+  bool convergedPair(int32_t i) const {
+    const double floor = std::pow(kEps, 2.0 / 3.0);
+    const double estimate = norm(E_.data() + static_cast<size_t>(i) * b_, static_cast<size_t>(b_));
+    return estimate <= kEps * std::max(floor, std::fabs(theta_[static_cast<size_t>(i)]));
   }
 
   bool converged() const {
-    const double floor = std::pow(kEps, 2.0 / 3.0);
-    for (int32_t i = k_ - nev_; i < k_; ++i) {
-      const double estimate =
-          norm(E_.data() + static_cast<size_t>(i) * b_, static_cast<size_t>(b_));
-      if (!(estimate <= kEps * std::max(floor, std::fabs(theta_[static_cast<size_t>(i)])))) {
-        return false;
-      }
-    }
-    return true;
+    return std::all_of(wanted_.begin(), wanted_.end(),
+                       [this](int32_t w) { return w < 0 || convergedPair(w); });
   }
 
-  // out(:, 0:count) = V(:, 0:k) Ysel, Ysel k x count; out may be V itself.
-  void rotate(const double* Ysel, int32_t count, double* out) {
-    const int k = k_;
+  // out(:, 0:count) = V(:, first:first+k) Ysel, Ysel k x count; out may be V(:, first) itself.
+  void rotate(int32_t first, int k, const double* Ysel, int32_t count, double* out) {
     const int ld = static_cast<int>(n_);
     const double one = 1.0;
     const double zero = 0.0;
     std::vector<double> slice(kRotateRows * static_cast<size_t>(count));
     for (size_t r0 = 0; r0 < n_; r0 += kRotateRows) {
       const int rows = static_cast<int>(std::min(kRotateRows, n_ - r0));
-      dgemm_("N", "N", &rows, &count, &k, &one, V_.data() + r0, &ld, Ysel, &k, &zero, slice.data(),
-             &rows);
+      dgemm_("N", "N", &rows, &count, &k, &one, column(first) + r0, &ld, Ysel, &k, &zero,
+             slice.data(), &rows);
       for (int32_t j = 0; j < count; ++j) {
         std::memcpy(out + static_cast<size_t>(j) * n_ + r0,
                     slice.data() + static_cast<size_t>(j) * rows,
@@ -237,20 +254,54 @@ class Search {
     }
   }
 
-  // Thick restart: the `keep` leading Ritz vectors, then the last block.
+  // Thick restart: the locked pairs, the leading active Ritz vectors, then the last block. The
+  // wanted pairs that converged are locked and leave the Rayleigh–Ritz step: their couplings are
+  // below the tolerance, and left in, the rounding of later eigen-decompositions would mix them
+  // with close unconverged pairs (the estimates of small μ would then never reach ε |μ|).
   void restart() {
-    const int32_t keep = keepCount();
-    const int32_t first = k_ - keep;
-    rotate(Y_.data() + static_cast<size_t>(first) * k_, keep, V_.data());
+    const int32_t a = k_ - locked_;
+    const int32_t keepActive = std::min(a, keepCount() - locked_);
+    std::vector<int32_t> order;
+    for (int32_t w : wanted_) {
+      if (w >= 0 && convergedPair(w)) order.push_back(w);
+    }
+    const auto newlyLocked = static_cast<int32_t>(order.size());
+    for (int32_t i = a - 1; i >= a - keepActive; --i) {
+      if (std::find(order.begin(), order.end(), i) == order.end()) order.push_back(i);
+    }
+    const auto kept = static_cast<int32_t>(order.size());
+    std::vector<double> Ysel(static_cast<size_t>(a) * static_cast<size_t>(kept));
+    for (int32_t j = 0; j < kept; ++j) {
+      std::memcpy(Ysel.data() + static_cast<size_t>(j) * a,
+                  Y_.data() + static_cast<size_t>(order[static_cast<size_t>(j)]) * a,
+                  static_cast<size_t>(a) * sizeof(double));
+    }
+    rotate(locked_, a, Ysel.data(), kept, column(locked_));
+    const int32_t keep = locked_ + kept;
     std::memcpy(column(keep), column(k_), n_ * static_cast<size_t>(b_) * sizeof(double));
     std::fill(H_.begin(), H_.end(), 0.0);
-    for (int32_t j = 0; j < keep; ++j) {
-      h(j, j) = theta_[static_cast<size_t>(first + j)];
-      for (int32_t i = 0; i < b_; ++i) {
-        h(keep + i, j) = E_[static_cast<size_t>(i) + static_cast<size_t>(first + j) * b_];
+    for (int32_t j = 0; j < kept; ++j) {
+      const auto i = static_cast<size_t>(order[static_cast<size_t>(j)]);
+      if (j < newlyLocked) {
+        lockedTheta_.push_back(theta_[i]);
+        continue;
       }
+      const int32_t col = locked_ + j;
+      h(col, col) = theta_[i];
+      for (int32_t r = 0; r < b_; ++r) h(keep + r, col) = E_[static_cast<size_t>(r) + i * b_];
     }
+    locked_ += newlyLocked;
     k_ = keep;
+    sortLocked();
+  }
+
+  // The locked pairs by descending μ, as the merge in rayleighRitz takes them.
+  void sortLocked() {
+    lockedOrder_.resize(static_cast<size_t>(locked_));
+    for (int32_t j = 0; j < locked_; ++j) lockedOrder_[static_cast<size_t>(j)] = j;
+    std::stable_sort(lockedOrder_.begin(), lockedOrder_.end(), [this](int32_t x, int32_t y) {
+      return lockedTheta_[static_cast<size_t>(x)] > lockedTheta_[static_cast<size_t>(y)];
+    });
   }
 
   // About half the room beyond the wanted pairs stays, rounded so that whole blocks fill the
@@ -260,16 +311,34 @@ class Search {
     return m_ - (m_ - target) / b_ * b_;
   }
 
+  // The wanted pairs, locked ones first, each set in any order.
   void finish(double* values, double* vectors) {
-    for (int32_t i = 0; i < nev_; ++i) values[i] = theta_[static_cast<size_t>(k_ - 1 - i)];
-    if (vectors == nullptr) return;
-    std::vector<double> Ysel(static_cast<size_t>(k_) * static_cast<size_t>(nev_));
-    for (int32_t i = 0; i < nev_; ++i) {
-      std::memcpy(Ysel.data() + static_cast<size_t>(i) * k_,
-                  Y_.data() + static_cast<size_t>(k_ - 1 - i) * k_,
-                  static_cast<size_t>(k_) * sizeof(double));
+    std::vector<int32_t> active;
+    int32_t next = 0;
+    for (int32_t w : wanted_) {
+      if (w >= 0) {
+        active.push_back(w);
+        continue;
+      }
+      const int32_t j = -1 - w;
+      values[next] = lockedTheta_[static_cast<size_t>(j)];
+      if (vectors != nullptr) {
+        std::memcpy(vectors + static_cast<size_t>(next) * n_, column(j), n_ * sizeof(double));
+      }
+      ++next;
     }
-    rotate(Ysel.data(), nev_, vectors);
+    const int32_t a = k_ - locked_;
+    const auto count = static_cast<int32_t>(active.size());
+    std::vector<double> Ysel(static_cast<size_t>(a) * static_cast<size_t>(count));
+    for (int32_t j = 0; j < count; ++j) {
+      const auto i = static_cast<size_t>(active[static_cast<size_t>(j)]);
+      values[next + j] = theta_[i];
+      std::memcpy(Ysel.data() + static_cast<size_t>(j) * a, Y_.data() + i * a,
+                  static_cast<size_t>(a) * sizeof(double));
+    }
+    if (vectors != nullptr && count > 0) {
+      rotate(locked_, a, Ysel.data(), count, vectors + static_cast<size_t>(next) * n_);
+    }
   }
 
   BlockOperator& op_;
@@ -279,6 +348,10 @@ class Search {
   int32_t m_;
   int ldh_;
   int32_t k_ = 0;
+  int32_t locked_ = 0;  // leading basis columns that are converged Ritz vectors
+  std::vector<double> lockedTheta_;
+  std::vector<int32_t> lockedOrder_;
+  std::vector<int32_t> wanted_;  // active index, or -1 - locked index
   std::vector<double> V_;
   std::vector<double> W_;
   std::vector<double> H_;
@@ -292,7 +365,9 @@ BlockLanczosShape blockLanczosShape(int32_t nev, int32_t n) {
   BlockLanczosShape shape;
   shape.block = std::clamp(nev / 3, 4, 16);
   const int32_t b = shape.block;
-  shape.basis = (2 * nev + b + b - 1) / b * b;
+  // Room for min(nev, 64) pairs beyond the wanted ones and their buffer: fewer restarts for few
+  // pairs, where the basis is small anyway.
+  shape.basis = (2 * nev + std::min(nev, 64) + b + b - 1) / b * b;
   if (shape.basis + b > n) shape.basis = (n - b) / b * b;
   if (nev < 1 || shape.basis < nev + 2 * b) return {};
   return shape;

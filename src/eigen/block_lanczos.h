@@ -22,8 +22,9 @@ struct BlockLanczosShape {
   int32_t basis = 0;
 };
 
-// The shape for nev eigenpairs of an operator of order n: blocks of 4 to 16 vectors, wider for
-// more eigenpairs, where the sweeps of a factor cost less per vector; a basis of about twice nev.
+// The shape for nev eigenpairs of an operator of order n: blocks of nev / 3 vectors, at least 4
+// and at most 16 (wider blocks read the factor less often per vector but need more vectors); a
+// basis of 2 nev + min(nev, 64) + block vectors, rounded up to whole blocks and capped by n.
 // block 0 when n is too small for a block search of nev pairs.
 BlockLanczosShape blockLanczosShape(int32_t nev, int32_t n);
 

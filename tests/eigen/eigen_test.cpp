@@ -85,8 +85,31 @@ struct PairCase {
   bool blockRoom = true;
 };
 
+// The direct sum of `copies` copies of each pair: every eigenvalue of a part repeats that often.
+Pair directSum(const std::vector<std::pair<Pair, int>>& parts) {
+  Pair sum;
+  for (const auto& part : parts) {
+    for (int copy = 0; copy < part.second; ++copy) {
+      for (auto [from, to] : {std::pair{&part.first.k, &sum.k}, {&part.first.m, &sum.m}}) {
+        for (models::Triplet e : from->entries) {
+          e.row += sum.k.n;
+          e.col += sum.k.n;
+          to->entries.push_back(e);
+        }
+      }
+      sum.k.n = sum.m.n = sum.k.n + part.first.k.n;
+    }
+  }
+  return sum;
+}
+
 Pair makePair(const PairCase& c) {
   if (c.k.empty()) return Pair{secondDifference(c.finite), diagonal(std::vector(c.finite, 1.0))};
+  if (c.k == "repeated") {
+    const Pair brick = modelPair(models::BrickSolid({.nx = 4, .nz = 2}));
+    const Pair frame = modelPair(models::BuildingFrame({.storeys = 2, .baysX = 1, .baysY = 1}));
+    return directSum({{brick, 3}, {frame, 4}});
+  }
   if (c.k == "frame")
     return modelPair(models::BuildingFrame({.storeys = 3, .baysY = 2, .floorMass = 500}));
   if (c.k == "brick") return modelPair(models::BrickSolid({.nx = 8, .nz = 3, .lz = 1.5}));
@@ -107,6 +130,7 @@ const PairCase kPairs[] = {
     {"bcsstk11", "bcsstk11.mtx", "bcsstm11.mtx", 0, 20, 250},
     {"frame", "frame", "", 0, 12, 40},
     {"brick", "brick", "", 0, 15, 50},
+    {"bricks_3_and_frames_4_times_repeated", "repeated", "", 0, 40, 100},
     {"BEqualToAEigenvaluesTiedAcrossTheDenseCutWereLost", "bcsstk05.mtx", "bcsstk05.mtx", 0, 10,
      40},
 };
@@ -159,6 +183,30 @@ TEST(Lanczos, ResultDependedOnTheRunsBeforeIt) {
   ASSERT_EQ(s.solve(5), 5);
   EXPECT_EQ(s.values, first[0]);
   EXPECT_EQ(s.vectors, first[1]);
+}
+
+// ORV_EIGEN_ARPACK leaves only the ARPACK route; the block route is chosen for many pairs with a
+// factor beyond cache only.
+TEST(Routes, ArpackSwitchAndChoice) {
+  const struct {
+    const char* why;
+    const char* value;  // null: unset
+    bool block;
+  } rows[] = {
+      {"unset", nullptr, true}, {"empty", "", true}, {"zero", "0", true}, {"set", "1", false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.why);
+    if (row.value != nullptr) {
+      setenv("ORV_EIGEN_ARPACK", row.value, 1);
+    } else {
+      unsetenv("ORV_EIGEN_ARPACK");
+    }
+    EXPECT_EQ(static_cast<bool>(defaultRoutes().block), row.block);
+    EXPECT_TRUE(defaultRoutes().arpack);
+  }
+  unsetenv("ORV_EIGEN_ARPACK");
+  Solved s(readPair("bcsstk05.mtx", "bcsstm05.mtx"));
+  EXPECT_FALSE(chooseBlockRoute(s.A.L(), 20));
 }
 
 // Hand-worked: pairs sorted by μ descending, λ = 1/μ kept while 0 < λ < 1e12, at most nev and
