@@ -97,8 +97,10 @@ class Search {
   // c .. c+b-1 and their triangular coefficients R (b x b, X = V(:, c:c+b) R). A column that is
   // numerically dependent gets coefficient 0 on the diagonal and a random direction orthogonal
   // to everything before it, so that the basis stays whole. shrunk[i] marks a column that already
-  // lost its last reorthogonalisation pass. R may be null.
-  void orthonormalise(double* X, int32_t c, double* R, const std::vector<char>* shrunk = nullptr) {
+  // lost its last reorthogonalisation pass. R and G, where coefficients against the first c
+  // columns are added (c x b), may be null.
+  void orthonormalise(double* X, int32_t c, double* R, double* G = nullptr,
+                      const std::vector<char>* shrunk = nullptr) {
     for (int32_t i = 0; i < b_; ++i) {
       double* x = X + static_cast<size_t>(i) * n_;
       double* q = column(c + i);
@@ -119,6 +121,10 @@ class Search {
       if (r != nullptr) {
         for (int32_t j = 0; j < i; ++j) r[j] = inBlock[static_cast<size_t>(c + j)];
         r[i] = 0.0;
+      }
+      for (int32_t j = 0; G != nullptr && j < c; ++j) {
+        G[static_cast<size_t>(j) + static_cast<size_t>(i) * static_cast<size_t>(c)] +=
+            inBlock[static_cast<size_t>(j)];
       }
       if (lost) {
         dlarnvColumns(q, 1);
@@ -160,7 +166,7 @@ class Search {
           norm(W_.data() + i * n_, n_) < kKeptShare * once[static_cast<size_t>(i)] ? 1 : 0;
     }
     std::vector<double> R(static_cast<size_t>(b_) * static_cast<size_t>(b_), 0.0);
-    orthonormalise(W_.data(), c, R.data(), &shrunk);
+    orthonormalise(W_.data(), c, R.data(), G.data(), &shrunk);
     // H keeps its lower triangle: the new block's rows below the earlier columns already hold the
     // couplings their own orthogonalisation produced, the diagonal block is symmetrised.
     for (int32_t j = 0; j < b_; ++j) {
