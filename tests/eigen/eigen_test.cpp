@@ -127,6 +127,8 @@ const PairCase kPairs[] = {
     {"bcsstk05", "bcsstk05.mtx", "bcsstm05.mtx", 0, 20, 40},
     {"lund", "LUNDA.mtx", "lund_b.mtx", 0, 20, 30},
     {"bcsstk01_singular_mass", "converted/bcsstk01.mtx", "bcsstm01.mtx", 24, 5, 30},
+    {"bcsstk04_singular_mass", "bcsstk04.mtx", "converted/bcsstm04.mtx", 66, 15, 40},
+    {"bcsstk08_clustered", "bcsstk08.mtx", "bcsstm08.mtx", 0, 60, 200},
     {"bcsstk11", "bcsstk11.mtx", "bcsstm11.mtx", 0, 20, 250},
     {"frame", "frame", "", 0, 12, 40},
     {"brick", "brick", "", 0, 15, 50},
