@@ -13,12 +13,16 @@
 // Rows:
 //   Factor/<model>               the library's ordering, symbolic and numeric factorisation
 //   CholmodFactor/<model>        cholmod_l_analyze + cholmod_l_factorize
-//   EigenSystem/<model>/<nev>    the driver on the factored matrix, eigenvectors included
+//   EigenSystem/<model>/<nev>    the driver on the factored matrix, eigenvectors included, with the
+//                                route it chooses (the block route for these models)
+//   ArpackRoute/<model>/<nev>    the driver with its ARPACK route only
 //   ShiftInvert/<model>/<nev>    the baseline's Lanczos on its factor, eigenvectors included
-//   DenseRoute/<n>/<nev>         the driver's dense route (Lanczos switched off)
+//   DenseRoute/<n>/<nev>         the driver's dense route (iterative routes switched off)
 // Beside each time: xFactor, the time as a multiple of the same side's factorisation; residual,
-// the largest ‖K x − λ M x‖ / (λ ‖M x‖) over the modes found; and for the driver diffBaseline,
-// the largest relative difference of its eigenvalues from the baseline's.
+// the largest ‖K x − λ M x‖ / (λ ‖M x‖) over the modes found; swept, the vectors the operator
+// (or the baseline's solve) was applied to, and msPerSwept, the time per swept vector; and for
+// the driver diffBaseline, the largest relative difference of its eigenvalues from the
+// baseline's.
 #include <benchmark/benchmark.h>
 #include <cholmod.h>
 #include <arpack/arpack.hpp>
@@ -145,6 +149,8 @@ class ShiftInvertBaseline {
   ShiftInvertBaseline(const ShiftInvertBaseline&) = delete;
   ShiftInvertBaseline& operator=(const ShiftInvertBaseline&) = delete;
 
+  int64_t solves = 0;  // of the latest solve()
+
   void factor() {
     if (factor_ != nullptr) cholmod_l_free_factor(&factor_, &common_);
     factor_ = cholmod_l_analyze(&k_.matrix, &common_);
@@ -156,6 +162,7 @@ class ShiftInvertBaseline {
 
   // The nev smallest eigenpairs, ascending; returns the number converged.
   int solve(int nev, std::vector<double>& lambda, std::vector<double>& x) {
+    solves = 0;
     const a_int n = static_cast<a_int>(k_.matrix.nrow);
     const a_int ncv = std::min<a_int>(2 * nev + 1, n);
     const a_int lworkl = ncv * (ncv + 8);
@@ -207,6 +214,7 @@ class ShiftInvertBaseline {
   }
 
   void solveK(double* in, double* out) {
+    ++solves;
     cholmod_dense bd = column(in, k_.matrix.nrow);
     cholmod_dense* solution = cholmod_l_solve(CHOLMOD_A, factor_, &bd, &common_);
     std::copy_n(static_cast<const double*>(solution->x), k_.matrix.nrow, out);
@@ -308,22 +316,33 @@ void shiftInvertRow(benchmark::State& state, int model, int nev) {
   state.counters["found"] = found;
   state.counters["residual"] = residual(*s.library, lambda, x, found);
   state.counters["xFactor"] = t / s.baselineFactorSeconds;
+  state.counters["swept"] = static_cast<double>(s.baseline->solves);
+  state.counters["msPerSwept"] =
+      1e3 * t / static_cast<double>(std::max<int64_t>(s.baseline->solves, 1));
   s.baselineLambda[nev] = lambda;
 }
 
-// The driver's smallest nev modes with vectors; forceDense switches the Lanczos route off.
-void driverRow(benchmark::State& state, int model, int nev, bool forceDense) {
+enum class Route { chosen, arpack, dense };
+
+// The driver's smallest nev modes with vectors by the route asked for.
+void driverRow(benchmark::State& state, int model, int nev, Route route) {
   Setup& s = setup(model);
   const size_t n = static_cast<size_t>(s.library->k.n());
   std::vector<double> lambda(static_cast<size_t>(nev));
   std::vector<double> x(n * static_cast<size_t>(nev));
   int found = 0;
-  std::unique_ptr<orv::ForceLanczosFailure> dense;
-  if (forceDense) dense = std::make_unique<orv::ForceLanczosFailure>();
+  int64_t swept = 0;
+  orv::EigenRoutes routes;
+  if (route != Route::chosen) routes.block = nullptr;
+  if (route == Route::dense) routes.arpack = nullptr;
+  routes.sweptVectors = &swept;
   const double t = timed(state, [&] {
-    found = orv::eigenSystem(s.library->k, s.library->m, nev, lambda.data(), x.data());
+    swept = 0;
+    found = orv::eigenSystem(s.library->k, s.library->m, nev, lambda.data(), x.data(), routes);
   });
   state.counters["n"] = static_cast<double>(n);
+  state.counters["swept"] = static_cast<double>(swept);
+  state.counters["msPerSwept"] = 1e3 * t / static_cast<double>(std::max<int64_t>(swept, 1));
   state.counters["found"] = found;
   state.counters["residual"] = residual(*s.library, lambda, x, found);
   state.counters["xFactor"] = t / s.libraryFactorSeconds;
@@ -348,17 +367,19 @@ const bool registered = [] {
     configure(benchmark::RegisterBenchmark(("Factor/" + name).c_str(), factorRow, model));
     configure(
         benchmark::RegisterBenchmark(("CholmodFactor/" + name).c_str(), cholmodFactorRow, model));
-    for (const int nev : {10, 20, 50}) {
+    for (const int nev : {20, 50, 100, 200}) {
       const std::string suffix = name + "/" + std::to_string(nev);
       configure(benchmark::RegisterBenchmark(("ShiftInvert/" + suffix).c_str(), shiftInvertRow,
                                              model, nev));
       configure(benchmark::RegisterBenchmark(("EigenSystem/" + suffix).c_str(), driverRow, model,
-                                             nev, false));
+                                             nev, Route::chosen));
+      configure(benchmark::RegisterBenchmark(("ArpackRoute/" + suffix).c_str(), driverRow, model,
+                                             nev, Route::arpack));
     }
   }
   for (const int nev : {10, 400}) {
     configure(benchmark::RegisterBenchmark(("DenseRoute/brick2k/" + std::to_string(nev)).c_str(),
-                                           driverRow, 4, nev, true));
+                                           driverRow, 4, nev, Route::dense));
   }
   return true;
 }();

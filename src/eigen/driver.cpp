@@ -1,6 +1,6 @@
 // The eigensystem driver. It never works on A x = λ B x directly: with P A Pᵀ = L Lᵀ it seeks the
-// largest eigenvalues μ = 1/λ of S = L⁻¹ (P B Pᵀ) L⁻ᵀ, by Lanczos when few are wanted and densely
-// otherwise or when Lanczos fails, and maps them back.
+// largest eigenvalues μ = 1/λ of S = L⁻¹ (P B Pᵀ) L⁻ᵀ, by an iterative route when few are wanted
+// and densely otherwise or when the iterative routes fail, and maps them back.
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -9,9 +9,9 @@
 #include <optional>
 #include <stdexcept>
 #include <utility>
+#include <vector>
 
 #include "eigen/eigen.h"
-#include "eigen/lanczos.h"
 
 namespace orv {
 
@@ -19,6 +19,8 @@ namespace {
 
 // Lanczos pays off while the wanted share of the spectrum is small.
 constexpr double kIterativeShare = 0.15;
+// Eigenvectors per block of the back-transformation: the factor is read once per block.
+constexpr int32_t kBackTransformColumns = 64;
 // Larger eigenvalues stand for μ lost in rounding: B is (numerically) singular there.
 constexpr double kLargestEigenvalue = 1e12;
 
@@ -35,30 +37,15 @@ bool greaterMu(const std::pair<double, int32_t>& a, const std::pair<double, int3
   return x > y;
 }
 
-// The Lanczos route; no value when nothing converged.
+// One iterative route; no value when its result is not taken (see EigenRoutes).
 std::optional<int32_t> iterativeRoute(const ccsSymSPDMatrix& A, const ccsSymMatrix& Bp, int32_t nev,
-                                      double* values, double* vectors) {
+                                      double* values, double* vectors, const IterativeRoute& route,
+                                      bool everyPair, int64_t* sweptVectors) {
   taucs_printf("Attempting search of selected eigenvalues only\n");
-  const size_t n = static_cast<size_t>(A.n());
-  // The Lanczos basis of ncv = 2 nev + 1 vectors, ARPACK's work array of ncv (ncv + 8) and the
-  // Ritz vectors.
-  const uint64_t ncv = std::min<uint64_t>(2 * static_cast<uint64_t>(nev) + 1, n);
-  requireMemory("Eigensystem calculation",
-                sizeof(double) * (n * (ncv + 3) + ncv * (ncv + 8) +
-                                  (vectors != nullptr ? n * static_cast<uint64_t>(nev) : 0)));
-  std::vector<double> workB(n);
-  std::vector<double> workSolve(n);
-  LPBPTLT op{workB.data(), workSolve.data(), &Bp, &A.L()};
-  Lanczos<LPBPTLT> lanczos(nev, op);
-  std::vector<double> ritz;
-  int32_t nconv = 0;
-  if (vectors != nullptr) {
-    ritz.resize(n * static_cast<size_t>(nev));
-    nconv = lanczos.eigenValVectors(ritz.data(), values);
-  } else {
-    nconv = lanczos.eigenValues(values);
-  }
-  if (nconv < 1) {
+  std::vector<double> ritz(vectors != nullptr ? static_cast<size_t>(A.n()) * nev : 0);
+  const int32_t nconv =
+      route(A.L(), Bp, nev, values, vectors != nullptr ? ritz.data() : nullptr, sweptVectors);
+  if (nconv < 1 || (everyPair && nconv < nev)) {
     taucs_printf("Search of selected eigenvalues failed\n");
     return std::nullopt;
   }
@@ -90,7 +77,7 @@ int32_t denseRoute(const ccsSymSPDMatrix& A, const ccsSymMatrix& Bp, int32_t nev
 }
 
 int32_t solvePair(ccsSymSPDMatrix& A, const ccsSymMatrix& B, int32_t nev, double* values,
-                  double* vectors) {
+                  double* vectors, const EigenRoutes& routes) {
   requirePair(A, B);
   if (!A.numericReady()) A.factor("");
   A.timer().startPhase("Eigensystem calculation");
@@ -107,7 +94,14 @@ int32_t solvePair(ccsSymSPDMatrix& A, const ccsSymMatrix& B, int32_t nev, double
     }
     std::optional<int32_t> result;
     if (kIterativeShare * static_cast<double>(A.n()) >= static_cast<double>(nev)) {
-      result = iterativeRoute(A, Bp, nev, values, vectors);
+      if (routes.block && routes.blockPays != nullptr && routes.blockPays(A.L(), nev)) {
+        result =
+            iterativeRoute(A, Bp, nev, values, vectors, routes.block, true, routes.sweptVectors);
+      }
+      if (!result && routes.arpack) {
+        result =
+            iterativeRoute(A, Bp, nev, values, vectors, routes.arpack, false, routes.sweptVectors);
+      }
     }
     found = result ? *result : denseRoute(A, Bp, nev, values, vectors);
   }
@@ -138,12 +132,20 @@ int32_t backTransform(const llFactor& L, const std::vector<int32_t>& invPerm, in
   if (vectors != nullptr && valid > 0) {
     const auto n = static_cast<int32_t>(invPerm.size());
     const size_t ld = invPerm.size();
-    std::vector<double> t(ld);
-    std::vector<double> scratch(ld);
-    for (int32_t i = 0; i < valid; ++i) {
-      const double* column = u + static_cast<size_t>(pairs[i].second) * ld;
-      L.solveLT(t.data(), column, scratch.data(), 1);
-      gatherByPerm(n, t.data(), vectors + static_cast<size_t>(i) * ld, invPerm.data());
+    const int32_t width = std::min(valid, kBackTransformColumns);
+    std::vector<double> t(ld * static_cast<size_t>(width));
+    std::vector<double> scratch(t.size());
+    for (int32_t first = 0; first < valid; first += width) {
+      const int32_t columns = std::min(width, valid - first);
+      for (int32_t c = 0; c < columns; ++c) {
+        const double* column = u + static_cast<size_t>(pairs[first + c].second) * ld;
+        std::copy_n(column, ld, t.data() + static_cast<size_t>(c) * ld);
+      }
+      L.solveLT(t.data(), t.data(), scratch.data(), columns);
+      for (int32_t c = 0; c < columns; ++c) {
+        gatherByPerm(n, t.data() + static_cast<size_t>(c) * ld,
+                     vectors + static_cast<size_t>(first + c) * ld, invPerm.data());
+      }
     }
   }
   taucs_printf("Back-transformation completed: %d eigenvalues valid\n", valid);
@@ -151,9 +153,9 @@ int32_t backTransform(const llFactor& L, const std::vector<int32_t>& invPerm, in
 }
 
 int32_t eigenSystemOfPair(ccsSymSPDMatrix& A, const ccsSymMatrix& B, int32_t nev, double* values,
-                          double* vectors) {
+                          double* vectors, const EigenRoutes& routes) {
   try {
-    return solvePair(A, B, nev, values, vectors);
+    return solvePair(A, B, nev, values, vectors, routes);
   } catch (const std::bad_alloc&) {
     throw "Out of memory";
   } catch (const std::length_error&) {
@@ -162,10 +164,10 @@ int32_t eigenSystemOfPair(ccsSymSPDMatrix& A, const ccsSymMatrix& B, int32_t nev
 }
 
 int32_t eigenSystem(ccsSymSPDMatrix& A, const ccsSymMatrix& B, int32_t count, double* values,
-                    double* vectors) {
+                    double* vectors, const EigenRoutes& routes) {
   requirePair(A, B);
   const int32_t nev = std::max(0, std::min(count, B.countNonzeroDiagonal()));
-  return eigenSystemOfPair(A, B, nev, values, vectors);
+  return eigenSystemOfPair(A, B, nev, values, vectors, routes);
 }
 
 }  // namespace orv

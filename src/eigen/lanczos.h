@@ -30,8 +30,8 @@ concept SymmetricOperator = requires(Op& op, const double* x, double* y) {
 // The nev eigenvalues at one end of the spectrum of a symmetric operator and, on request, their
 // eigenvectors, by ARPACK in regular mode (mode 1, standard problem, exact shifts).
 //
-// Defaults, chosen by 0 for ncv, tol and maxit: ncv = min(2 nev + 1, n) Lanczos vectors, a
-// convergence tolerance of machine precision, at most 100 nev restarts. The random starting
+// ncv = min(2 nev + 1, n) Lanczos vectors, a convergence tolerance of machine precision (tol 0),
+// at most 100 nev restarts, the algebraically largest eigenvalues. The random starting
 // vector is the same in every run, so the same operator gives the same result bit for bit.
 //
 // Both requests return the number of converged eigenvalues nconv (0 to nev): values 0 .. nconv-1
@@ -44,9 +44,7 @@ concept SymmetricOperator = requires(Op& op, const double* x, double* y) {
 template <SymmetricOperator Op>
 class Lanczos {
  public:
-  Lanczos(int32_t nev, Op& op, arpack::which which = arpack::which::largest_algebraic,
-          int32_t ncv = 0, double tol = 0.0, int32_t maxit = 0)
-      : op_(op), nev_(nev), ncv_(ncv), maxit_(maxit), tol_(tol), which_(which) {}
+  Lanczos(int32_t nev, Op& op) : op_(op), nev_(nev) {}
 
   // values: nev doubles.
   int32_t eigenValues(double* values) { return run(values, nullptr); }
@@ -55,11 +53,10 @@ class Lanczos {
 
  private:
   int32_t run(double* values, double* vectors) {
-    if (lanczosFailureForced()) return 0;
     const a_int n = op_.rows();
     const a_int nev = nev_;
     if (nev < 1 || nev >= n) return 0;
-    const a_int ncv = ncv_ > nev && ncv_ <= n ? ncv_ : std::min<a_int>(2 * nev + 1, n);
+    const a_int ncv = std::min<a_int>(2 * nev + 1, n);
     const int64_t workSize = static_cast<int64_t>(ncv) * (ncv + 8);
     if (workSize > std::numeric_limits<a_int>::max()) throw std::bad_alloc();
     const auto lworkl = static_cast<a_int>(workSize);
@@ -74,7 +71,7 @@ class Lanczos {
     a_int iparam[11] = {};
     a_int ipntr[14] = {};
     iparam[0] = 1;  // exact shifts
-    iparam[2] = maxit_ > 0 ? maxit_ : 100 * nev;
+    iparam[2] = 100 * nev;
     iparam[6] = 1;  // regular mode: OP = S, no second matrix
 
     // ARPACK draws its own starting vector from a seed that it keeps from one run to the next, so
@@ -91,7 +88,7 @@ class Lanczos {
       a_int ido = 0;
       a_int info = 1;  // resid holds the starting vector
       for (;;) {
-        arpack::saupd(ido, arpack::bmat::identity, n, which_, nev, tol_, resid.data(), ncv,
+        arpack::saupd(ido, arpack::bmat::identity, n, kWhich, nev, kTolerance, resid.data(), ncv,
                       v.data(), n, iparam, ipntr, workd.data(), workl.data(), lworkl, info);
         if (ido != -1 && ido != 1) break;
         op_.perform_op(workd.data() + ipntr[0] - 1, workd.data() + ipntr[1] - 1);
@@ -103,8 +100,8 @@ class Lanczos {
       const a_int rvec = vectors != nullptr ? 1 : 0;
       double* z = vectors != nullptr ? vectors : v.data();
       arpack::seupd(rvec, arpack::howmny::ritz_vectors, select.data(), ritz.data(), z, n, 0.0,
-                    arpack::bmat::identity, n, which_, nev, tol_, resid.data(), ncv, v.data(), n,
-                    iparam, ipntr, workd.data(), workl.data(), lworkl, info);
+                    arpack::bmat::identity, n, kWhich, nev, kTolerance, resid.data(), ncv, v.data(),
+                    n, iparam, ipntr, workd.data(), workl.data(), lworkl, info);
       if (info != 0) return 0;
       nconv = std::min(iparam[4], nev);
     }
@@ -113,12 +110,11 @@ class Lanczos {
     return nconv;
   }
 
+  static constexpr double kTolerance = 0.0;  // machine precision
+  static constexpr arpack::which kWhich = arpack::which::largest_algebraic;
+
   Op& op_;
   int32_t nev_;
-  int32_t ncv_;
-  int32_t maxit_;
-  double tol_;
-  arpack::which which_;
 };
 
 }  // namespace orv

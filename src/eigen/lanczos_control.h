@@ -1,4 +1,4 @@
-// Process-wide control of the Lanczos iterations: the lock around ARPACK and a test hook.
+// Process-wide control of the Lanczos iterations: the lock around ARPACK.
 #pragma once
 
 #include <mutex>
@@ -9,18 +9,5 @@ namespace orv {
 // run in the process at a time; every run holds this lock from its first dsaupd call to the end
 // of its dseupd call.
 std::mutex& arpackMutex();
-
-// True while a ForceLanczosFailure object lives.
-bool lanczosFailureForced();
-
-// Test hook: while an object of this class lives, every Lanczos run in the process reports no
-// converged eigenvalue without calling ARPACK, as a breakdown of the iteration would.
-class ForceLanczosFailure {
- public:
-  ForceLanczosFailure();
-  ~ForceLanczosFailure();
-  ForceLanczosFailure(const ForceLanczosFailure&) = delete;
-  ForceLanczosFailure& operator=(const ForceLanczosFailure&) = delete;
-};
 
 }  // namespace orv

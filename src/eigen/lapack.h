@@ -14,5 +14,8 @@ void dspgvd_(const int* itype, const char* jobz, const char* uplo, const int* n,
              double* bp, double* w, double* z, const int* ldz, double* work, const int* lwork,
              int* iwork, const int* liwork, int* info, std::size_t jobzLength,
              std::size_t uploLength);
+void dsyevd_(const char* jobz, const char* uplo, const int* n, double* a, const int* lda, double* w,
+             double* work, const int* lwork, int* iwork, const int* liwork, int* info,
+             std::size_t jobzLength, std::size_t uploLength);
 void dlarnv_(const int* idist, int* iseed, const int* n, double* x);
 }

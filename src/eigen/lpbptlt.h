@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
+#include "eigen/block_lanczos.h"
 #include "factor/factor.h"
 #include "sparse/sparse.h"
 
@@ -31,5 +33,30 @@ struct LPBPTLT {
   int32_t rows() const { return matB->n(); }
   void perform_op(const double* x, double* y) const { multOPx(x, y); }
 };
+
+// S on blocks of vectors: each application reads L twice and B′ once for all its columns.
+// Owns its work blocks, sized for at most `columns` columns.
+class BlockLPBPTLT : public BlockOperator {
+ public:
+  BlockLPBPTLT(const ccsSymMatrix& matB, const llFactor& L, int32_t columns);
+
+  int32_t rows() const override { return matB_.n(); }
+  void apply(const double* X, double* Y, int32_t columns) override;
+
+  // Doubles of work the operator holds for n rows and `columns` columns.
+  static uint64_t workDoubles(int32_t n, int32_t columns);
+
+ private:
+  const ccsSymMatrix& matB_;
+  const llFactor& L_;
+  std::vector<double> solveWork_;
+  std::vector<double> product_;
+  std::vector<double> rowMajor_;
+};
+
+// Y = B X for `columns` columns of B's order n; the lower triangle of B is read once. in and out
+// hold n x columns doubles of scratch each.
+void multiplyBlock(const CcsRecord& B, const double* X, double* Y, int32_t columns, double* in,
+                   double* out);
 
 }  // namespace orv
