@@ -4,9 +4,9 @@
 #include <climits>
 #include <cstddef>
 #include <cstring>
-#include <new>
 
 #include "eigen/lapack.h"
+#include "log/failure.h"
 
 namespace orv {
 
@@ -41,7 +41,7 @@ void forwardSolveColumns(const llFactor& L, double* out, double* in, double* scr
 
 // A LAPACK workspace size reported as a double, as an allocation count.
 int workspaceSize(double reported) {
-  if (reported > static_cast<double>(INT_MAX)) throw std::bad_alloc();
+  if (reported > static_cast<double>(INT_MAX)) throw Failure::outOfMemory();
   if (!(reported >= 1.0)) return 1;
   return static_cast<int>(reported);
 }
@@ -127,7 +127,7 @@ int32_t packedGeneralizedEigen(int32_t n, int32_t bpReady, const double* ap, con
   // DSPGVD computes its workspace size 1 + 6 n + 2 n² in 32-bit integers; beyond that range the
   // size it reports would be wrapped and its checks would accept too small a workspace.
   const int64_t n64 = n;
-  if (1 + 6 * n64 + 2 * n64 * n64 > INT_MAX) throw std::bad_alloc();
+  if (1 + 6 * n64 + 2 * n64 * n64 > INT_MAX) throw Failure::outOfMemory();
   const size_t packed = static_cast<size_t>(n) * (static_cast<size_t>(n) + 1) / 2;
   std::vector<double> a(ap, ap + packed);
   if (bpReady == 0 && bpSource != bp) std::copy_n(bpSource, packed, bp);

@@ -37,8 +37,8 @@ int denseEigenSearch(double* Z, double* w, double* vectors, int n, int nev, int*
 // INFO - n of B is not positive definite; -4 for n < 0 (LAPACK is not called). n = 0 returns 0
 // and touches nothing. For n >= 1 a null ap, bp, w or z, or a null bpSource with bpReady 0, gives
 // -1 and nothing is read or written. Throws std::bad_alloc when the copy of ap or a workspace
-// cannot be had (then bp may already hold the copy of bpSource), and for n > 32766, where
-// DSPGVD's workspace size exceeds its 32-bit integers.
+// cannot be had (then bp may already hold the copy of bpSource), and the out-of-memory Failure
+// for n > 32766, where DSPGVD's workspace size exceeds its 32-bit integers.
 int32_t packedGeneralizedEigen(int32_t n, int32_t bpReady, const double* ap, const double* bpSource,
                                double* bp, double* w, double* z);
 

@@ -5,9 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
-#include <new>
 #include <optional>
-#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -25,8 +23,9 @@ constexpr int32_t kBackTransformColumns = 64;
 constexpr double kLargestEigenvalue = 1e12;
 
 void requirePair(const ccsSymSPDMatrix& A, const ccsSymMatrix& B) {
-  if (!B.isCCS() || B.ccs() == nullptr) throw "Matrix B is not assembled";
-  if (B.n() != A.n()) throw "Matrices A and B differ in size";
+  if (!B.isCCS() || B.ccs() == nullptr)
+    throw Failure(FailureKind::badState, "Matrix B is not assembled");
+  if (B.n() != A.n()) throw Failure(FailureKind::badArgument, "Matrices A and B differ in size");
 }
 
 // Descending order with NaN after everything, so that sorting stays well defined.
@@ -71,13 +70,15 @@ int32_t denseRoute(const ccsSymSPDMatrix& A, const ccsSymMatrix& Bp, int32_t nev
   }
   if (info != 0) {
     taucs_printf("Dense search method failed\n");
-    throw "Can't calculate eigensystem";
+    throw Failure(FailureKind::dependency, "Can't calculate eigensystem");
   }
   return backTransform(A.L(), A.invPerm(), m, nev, w.data(), values, u.data(), vectors);
 }
 
-int32_t solvePair(ccsSymSPDMatrix& A, const ccsSymMatrix& B, int32_t nev, double* values,
-                  double* vectors, const EigenRoutes& routes) {
+}  // namespace
+
+int32_t eigenSystemOfPair(ccsSymSPDMatrix& A, const ccsSymMatrix& B, int32_t nev, double* values,
+                          double* vectors, const EigenRoutes& routes) {
   requirePair(A, B);
   if (!A.numericReady()) A.factor("");
   A.timer().startPhase("Eigensystem calculation");
@@ -94,7 +95,7 @@ int32_t solvePair(ccsSymSPDMatrix& A, const ccsSymMatrix& B, int32_t nev, double
     }
     std::optional<int32_t> result;
     if (kIterativeShare * static_cast<double>(A.n()) >= static_cast<double>(nev)) {
-      if (routes.block && routes.blockPays != nullptr && routes.blockPays(A.L(), nev)) {
+      if (routes.block && routes.blockPays != nullptr && routes.blockPays(A.L(), A.n(), nev)) {
         result =
             iterativeRoute(A, Bp, nev, values, vectors, routes.block, true, routes.sweptVectors);
       }
@@ -108,8 +109,6 @@ int32_t solvePair(ccsSymSPDMatrix& A, const ccsSymMatrix& B, int32_t nev, double
   A.timer().completePhase("Eigensystem calculation");
   return found;
 }
-
-}  // namespace
 
 int32_t backTransform(const llFactor& L, const std::vector<int32_t>& invPerm, int32_t nconv,
                       int32_t nev, const double* mu, double* values, const double* u,
@@ -150,17 +149,6 @@ int32_t backTransform(const llFactor& L, const std::vector<int32_t>& invPerm, in
   }
   taucs_printf("Back-transformation completed: %d eigenvalues valid\n", valid);
   return valid;
-}
-
-int32_t eigenSystemOfPair(ccsSymSPDMatrix& A, const ccsSymMatrix& B, int32_t nev, double* values,
-                          double* vectors, const EigenRoutes& routes) {
-  try {
-    return solvePair(A, B, nev, values, vectors, routes);
-  } catch (const std::bad_alloc&) {
-    throw "Out of memory";
-  } catch (const std::length_error&) {
-    throw "Out of memory";
-  }
 }
 
 int32_t eigenSystem(ccsSymSPDMatrix& A, const ccsSymMatrix& B, int32_t count, double* values,

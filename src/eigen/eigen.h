@@ -28,8 +28,9 @@ int32_t blockLanczosRoute(const llFactor& L, const ccsSymMatrix& Bp, int32_t nev
 int32_t arpackRoute(const llFactor& L, const ccsSymMatrix& Bp, int32_t nev, double* mu, double* u,
                     int64_t* sweptVectors);
 
-// Whether the block route pays for nev pairs with A's factor: many pairs, a factor beyond cache.
-bool chooseBlockRoute(const llFactor& L, int32_t nev);
+// Whether the block route pays for nev pairs with A's factor of order n: many pairs, a factor
+// beyond cache, and room for the block route's larger basis (ARPACK's needs less).
+bool chooseBlockRoute(const llFactor& L, int32_t n, int32_t nev);
 
 // The iterative routes of a search, in the order they are tried; an empty one is skipped. The
 // block route is taken only where blockPays says so and its result only when every pair
@@ -37,7 +38,7 @@ bool chooseBlockRoute(const llFactor& L, int32_t nev);
 struct EigenRoutes {
   IterativeRoute block = blockLanczosRoute;
   IterativeRoute arpack = arpackRoute;
-  bool (*blockPays)(const llFactor& L, int32_t nev) = chooseBlockRoute;
+  bool (*blockPays)(const llFactor& L, int32_t n, int32_t nev) = chooseBlockRoute;
   int64_t* sweptVectors = nullptr;  // when not null, receives the routes' operator applications
 };
 
@@ -55,7 +56,7 @@ EigenRoutes defaultRoutes();
 // computed into scratch and only found (and the vectors) are returned. See eigenSystemOfPair for
 // the rest.
 //
-// Throws (const char*) "Matrix B is not assembled" when B is not in compressed-column form and
+// Throws the Failure "Matrix B is not assembled" when B is not in compressed-column form and
 // "Matrices A and B differ in size" when their orders differ, both before any work.
 int32_t eigenSystem(ccsSymSPDMatrix& A, const ccsSymMatrix& B, int32_t count, double* values,
                     double* vectors, const EigenRoutes& routes = defaultRoutes());

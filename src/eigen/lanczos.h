@@ -10,11 +10,11 @@
 #include <cstdint>
 #include <limits>
 #include <mutex>
-#include <new>
 #include <vector>
 
 #include "eigen/lanczos_control.h"
 #include "eigen/lapack.h"
+#include "log/failure.h"
 #include "platform/fault_cleanup.h"
 
 namespace orv {
@@ -39,8 +39,8 @@ concept SymmetricOperator = requires(Op& op, const double* x, double* y) {
 // it was. Every failure of the iteration (an argument ARPACK rejects, the restart limit reached
 // with nothing converged, no shifts to apply, a failed dseupd) gives 0, as does nev outside
 // 1 .. n-1; values are then untouched and the vector array may have been used as work.
-// std::bad_alloc (also for a workspace beyond ARPACK's 32-bit sizes) and exceptions thrown by
-// the operator pass through.
+// std::bad_alloc, the out-of-memory Failure for a workspace beyond ARPACK's 32-bit sizes and
+// exceptions thrown by the operator pass through.
 template <SymmetricOperator Op>
 class Lanczos {
  public:
@@ -58,7 +58,7 @@ class Lanczos {
     if (nev < 1 || nev >= n) return 0;
     const a_int ncv = std::min<a_int>(2 * nev + 1, n);
     const int64_t workSize = static_cast<int64_t>(ncv) * (ncv + 8);
-    if (workSize > std::numeric_limits<a_int>::max()) throw std::bad_alloc();
+    if (workSize > std::numeric_limits<a_int>::max()) throw Failure::outOfMemory();
     const auto lworkl = static_cast<a_int>(workSize);
     const size_t un = static_cast<size_t>(n);
 

@@ -30,10 +30,18 @@ struct CountingLPBPTLT {
   }
 };
 
+// The block route's storage, the Ritz vectors included.
+uint64_t blockRouteBytes(const BlockLanczosShape& shape, int32_t n, int32_t nev) {
+  return sizeof(double) *
+         (blockLanczosWorkDoubles(shape, n) + BlockLPBPTLT::workDoubles(n, shape.block) +
+          static_cast<uint64_t>(n) * nev);
+}
+
 }  // namespace
 
-bool chooseBlockRoute(const llFactor& L, int32_t nev) {
-  return nev >= kBlockMinimumPairs && L.numericBytes() > kCachedFactorBytes;
+bool chooseBlockRoute(const llFactor& L, int32_t n, int32_t nev) {
+  return nev >= kBlockMinimumPairs && L.numericBytes() > kCachedFactorBytes &&
+         memoryFits(blockRouteBytes(blockLanczosShape(nev, n), n, nev));
 }
 
 EigenRoutes defaultRoutes() {
@@ -50,10 +58,7 @@ int32_t blockLanczosRoute(const llFactor& L, const ccsSymMatrix& Bp, int32_t nev
   const int32_t n = Bp.n();
   const BlockLanczosShape shape = blockLanczosShape(nev, n);
   if (shape.block == 0) return 0;
-  requireMemory("Eigensystem calculation",
-                sizeof(double) *
-                    (blockLanczosWorkDoubles(shape, n) + BlockLPBPTLT::workDoubles(n, shape.block) +
-                     (u != nullptr ? static_cast<uint64_t>(n) * nev : 0)));
+  requireMemory("Eigensystem calculation", blockRouteBytes(shape, n, u != nullptr ? nev : 0));
   BlockLPBPTLT op(Bp, L, shape.block);
   return blockLanczos(op, nev, shape, mu, u, sweptVectors);
 }

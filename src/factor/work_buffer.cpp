@@ -84,12 +84,15 @@ uint64_t availableMemory() {
       {procField("/proc/meminfo", "MemAvailable:", 1024), addressSpaceRoom(), controlGroupRoom()});
 }
 
+// What the dependencies take for themselves besides (BLAS buffers, thread stacks): they do not say,
+// and without it they stall or abort where the work itself would just fit.
+constexpr uint64_t kDependencyReserve = uint64_t{64} << 20;
+
 }  // namespace
 
+bool memoryFits(uint64_t bytes) { return bytes + kDependencyReserve <= availableMemory(); }
+
 void requireMemory(const char* what, uint64_t bytes) {
-  // What the dependencies take for themselves besides (BLAS buffers, thread stacks): they do not
-  // say, and without it they stall or abort where the work itself would just fit.
-  constexpr uint64_t kDependencyReserve = uint64_t{64} << 20;
   bytes += kDependencyReserve;
   const uint64_t available = availableMemory();
   if (bytes <= available) return;

@@ -16,6 +16,9 @@ namespace orv {
 // of the work running out pages later or the kernel ending the host.
 void requireMemory(const char* what, uint64_t bytes);
 
+// Whether requireMemory(what, bytes) would pass, for choosing between ways of different size.
+bool memoryFits(uint64_t bytes);
+
 class WorkBuffer {
  public:
   WorkBuffer() = default;

@@ -70,9 +70,10 @@ int32_t barrierFrame(symRealSPDMatrixLinSys* const& obj, Body&& body,
     return result;
   } catch (const Failure& failure) {
     reportError(obj, failure.what());
-  } catch (const char* text) {
-    reportError(obj, text);
   } catch (const std::bad_alloc&) {
+    reportError(obj, "Out of memory");
+  } catch (const std::length_error&) {
+    // A container asked for more than it can hold: the same as memory running out.
     reportError(obj, "Out of memory");
   } catch (const std::exception& e) {
     reportError(obj, e.what());

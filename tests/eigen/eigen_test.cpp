@@ -54,7 +54,7 @@ const std::string kFailed = kLanczos + "Search of selected eigenvalues failed\n"
 int32_t failingRoute(const llFactor&, const ccsSymMatrix&, int32_t, double*, double*, int64_t*) {
   return 0;
 }
-bool alwaysPays(const llFactor&, int32_t) { return true; }
+bool alwaysPays(const llFactor&, int32_t, int32_t) { return true; }
 
 // The driver's route chain, each route taken or made to fail.
 const struct RouteCase {
@@ -210,7 +210,10 @@ TEST(Routes, ArpackSwitchAndChoice) {
   }
   unsetenv("ORV_EIGEN_ARPACK");
   Solved s(readPair("bcsstk05.mtx", "bcsstm05.mtx"));
-  EXPECT_FALSE(chooseBlockRoute(s.A.L(), 20));
+  EXPECT_FALSE(chooseBlockRoute(s.A.L(), s.A.n(), 20));
+  // The block route is left to ARPACK's smaller basis when its own does not fit.
+  EXPECT_TRUE(memoryFits(1));
+  EXPECT_FALSE(memoryFits(uint64_t{1} << 62));
 }
 
 // Hand-worked: pairs sorted by μ descending, λ = 1/μ kept while 0 < λ < 1e12, at most nev and
