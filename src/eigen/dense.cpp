@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 
@@ -94,6 +95,11 @@ int denseEigenSearch(double* Z, double* w, double* vectors, int n, int nev, int*
   if (n < 1) return -4;
   if (nev < 1 || nev > n) return -9;
   const size_t un = static_cast<size_t>(n);
+  for (size_t j = 0; j < un; ++j) {
+    for (size_t i = j; i < un; ++i) {
+      if (!std::isfinite(Z[i + j * un])) return -5;
+    }
+  }
   std::vector<double> diagonal(un);
   for (size_t i = 0; i < un; ++i) diagonal[i] = Z[i + i * un];
   const int info = syevr(wantVectors, 'I', n - nev + 1, Z, w, vectors, n, m);

@@ -19,8 +19,9 @@ void createDenseZ(const llFactor& L, std::vector<double>& Z, const ccsSymMatrix&
 // The nev largest eigenvalues of the symmetric n x n matrix Z by DSYEVR (RANGE 'I', the indices
 // n - nev + 1 .. n), in ascending order in w[0 .. *m-1]; with wantVectors their orthonormal
 // eigenvectors in the columns of vectors (n x nev). Z holds both triangles and is destroyed; w
-// holds n doubles. Returns DSYEVR's INFO; n < 1 gives -4 and nev outside 1 .. n gives -9
-// without calling LAPACK.
+// holds n doubles. Returns DSYEVR's INFO; n < 1 gives -4, nev outside 1 .. n gives -9 and a
+// lower triangle holding NaN or an infinity gives -5, all without calling LAPACK (its bisection
+// never ends on such a matrix).
 //
 // When the index range cannot be resolved (eigenvalues equal to working precision on both sides
 // of the cut: DSYEVR finds fewer than nev or reports INFO 2), the search is repeated over the

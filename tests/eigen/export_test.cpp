@@ -79,6 +79,29 @@ TEST_F(EigenExport, WritesTheArraysGivenUpToTheMassCap) {
   EXPECT_EQ(countOf(newLog(), "Searching 2 smallest eigenvalues\n"), 1);
 }
 
+// LAPACK's bisection never ends on some matrices holding NaN (this one was found by the fuzzer):
+// the dense route refuses them.
+class EigenExportNonFinite : public LoggedSystem {};
+
+TEST_F(EigenExportNonFinite, MassWithNanFailsTheDenseSearchInsteadOfHanging) {
+  assemble(5, {{0, 0, 4}, {1, 1, 4}, {2, 2, 4}, {3, 3, 4}, {4, 4, 4}});
+  assemble(5,
+           {{0, 0, 1},
+            {1, 0, NAN},
+            {1, 1, NAN},
+            {2, 2, 1},
+            {3, 2, 0.2581988897471611},
+            {3, 3, 1.1333333333333331},
+            {4, 4, 1}},
+           1);
+  Array eig(2, 0);
+  Array eiv(5, 2);
+  int32_t found = -1;
+  EXPECT_EQ(exp_eigenSystem_v3(system.get(), 2, eig.address(), eiv.address(), &found), -1);
+  EXPECT_EQ(lastError(system.get()), "Can't calculate eigensystem");
+  EXPECT_EQ(countOf(newLog(), "Dense search method failed\n"), 1);
+}
+
 // The IPE 400 cantilever of the models library: ω = (β L)² / L² √(E I / (ρ A)) for bending about
 // either axis of the section, β L = 1.875104, 4.694091, 7.854757.
 TEST(EigenExportModels, CantileverBendingFrequenciesMatchEulerBernoulli) {
