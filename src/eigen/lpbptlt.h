@@ -35,7 +35,8 @@ struct LPBPTLT {
 };
 
 // S on blocks of vectors: each application reads L twice and B′ once for all its columns.
-// Owns its work blocks, sized for at most `columns` columns.
+// Owns its work blocks, sized for at most `columns` columns (at most the product's
+// ccsSymMatrix::kProductColumns, so that B′ is read once).
 class BlockLPBPTLT : public BlockOperator {
  public:
   BlockLPBPTLT(const ccsSymMatrix& matB, const llFactor& L, int32_t columns);
@@ -49,14 +50,8 @@ class BlockLPBPTLT : public BlockOperator {
  private:
   const ccsSymMatrix& matB_;
   const llFactor& L_;
-  std::vector<double> solveWork_;
   std::vector<double> product_;
-  std::vector<double> rowMajor_;
+  std::vector<double> work_;  // the sweeps' work, then the product's
 };
-
-// Y = B X for `columns` columns of B's order n; the lower triangle of B is read once. in and out
-// hold n x columns doubles of scratch each.
-void multiplyBlock(const CcsRecord& B, const double* X, double* Y, int32_t columns, double* in,
-                   double* out);
 
 }  // namespace orv

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -9,22 +10,28 @@ namespace orv {
 
 namespace {
 
-// y = A x for a symmetric matrix given as the upper triangle in compressed-row form: row j holds
-// columns colIndex[rowStart[j] .. rowStart[j+1]-1]. The lower-triangle compressed-column record
-// read this way needs no copy.
-void symmetricProductUpperCsr(int32_t n, const double* values, const int32_t* rowStart,
-                              const int32_t* colIndex, const double* x, double* y) {
-  std::fill(y, y + n, 0.0);
-  for (int32_t j = 0; j < n; ++j) {
-    const double xj = x[j];
-    double sum = 0.0;
-    for (int32_t p = rowStart[j]; p < rowStart[j + 1]; ++p) {
-      const int32_t i = colIndex[p];
-      const double a = values[p];
-      sum += a * x[i];
-      if (i != j) y[i] += a * xj;
+// Y = A X for `width` <= kProductColumns vectors stored row by row (element c of row i at
+// i * width + c), so that each entry of A updates them all with contiguous loads. The
+// lower-triangle compressed-column record is read as the upper triangle in compressed-row form,
+// which needs no copy. Every vector's sums are formed in the same order whatever the width.
+void symmetricProductRows(const CcsRecord& a, const double* x, double* y, size_t width) {
+  const auto n = static_cast<size_t>(a.n);
+  std::fill(y, y + n * width, 0.0);
+  std::array<double, ccsSymMatrix::kProductColumns> sum;
+  for (size_t j = 0; j < n; ++j) {
+    const double* xj = x + j * width;
+    std::fill_n(sum.begin(), width, 0.0);
+    for (int32_t p = a.colptr[j]; p < a.colptr[j + 1]; ++p) {
+      const auto i = static_cast<size_t>(a.rowind[static_cast<size_t>(p)]);
+      const double v = a.values[static_cast<size_t>(p)];
+      const double* xi = x + i * width;
+      for (size_t c = 0; c < width; ++c) sum[c] += v * xi[c];
+      if (i == j) continue;
+      double* yi = y + i * width;
+      for (size_t c = 0; c < width; ++c) yi[c] += v * xj[c];
     }
-    y[j] += sum;
+    double* yj = y + j * width;
+    for (size_t c = 0; c < width; ++c) yj[c] += sum[c];
   }
 }
 
@@ -36,13 +43,34 @@ const CcsRecord& ccsSymMatrix::requireCcs() const {
 }
 
 void ccsSymMatrix::multiply(const double* x, double* y) const {
-  const CcsRecord& a = requireCcs();
-  symmetricProductUpperCsr(a.n, a.values.data(), a.colptr.data(), a.rowind.data(), x, y);
+  symmetricProductRows(requireCcs(), x, y, 1);
 }
 
-void ccsSymMatrix::multiplyColumns(const double* X, double* Y, int32_t count) const {
-  const size_t n = static_cast<size_t>(n_);
-  for (int32_t k = 0; k < count; ++k) multiply(X + k * n, Y + k * n);
+void ccsSymMatrix::multiplyColumns(const double* X, double* Y, int32_t count,
+                                   double* scratch) const {
+  if (count <= 0) return;
+  const CcsRecord& a = requireCcs();
+  const auto n = static_cast<size_t>(a.n);
+  const auto width = static_cast<size_t>(std::min(count, kProductColumns));
+  std::vector<double> own;
+  if (scratch == nullptr) {
+    own.resize(2 * n * width);
+    scratch = own.data();
+  }
+  double* in = scratch;
+  double* out = scratch + n * width;
+  for (size_t first = 0; first < static_cast<size_t>(count); first += width) {
+    const size_t b = std::min(width, static_cast<size_t>(count) - first);
+    const double* x = X + first * n;
+    double* y = Y + first * n;
+    for (size_t c = 0; c < b; ++c) {
+      for (size_t i = 0; i < n; ++i) in[i * b + c] = x[c * n + i];
+    }
+    symmetricProductRows(a, in, out, b);
+    for (size_t c = 0; c < b; ++c) {
+      for (size_t i = 0; i < n; ++i) y[c * n + i] = out[i * b + c];
+    }
+  }
 }
 
 void ccsSymMatrix::toDense(std::vector<double>& dense) const {

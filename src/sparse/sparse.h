@@ -50,8 +50,12 @@ class ccsSymMatrix {
   // Diagonal entries present in the pattern with a value other than 0.0 (NaN counts).
   int32_t countNonzeroDiagonal() const;
 
-  // Y(:, k) = M X(:, k) for k < count, columns of n doubles.
-  void multiplyColumns(const double* X, double* Y, int32_t count) const;
+  // Columns a product reads the matrix once for.
+  static constexpr int32_t kProductColumns = 16;
+  // Y(:, k) = M X(:, k) for k < count, columns of n doubles, each column summed as multiply sums
+  // it; the matrix is read once for every kProductColumns columns. scratch, when not null, holds
+  // 2 n min(count, kProductColumns) doubles; otherwise the call allocates them.
+  void multiplyColumns(const double* X, double* Y, int32_t count, double* scratch = nullptr) const;
   // The full symmetric matrix, n x n, into dense (resized; every element not stored is 0.0).
   void toDense(std::vector<double>& dense) const;
   // Largest column sum of absolute values of the full matrix, cached until the values change.
