@@ -6,14 +6,9 @@ extern "C" {
 void dtrsm_(const char* side, const char* uplo, const char* transa, const char* diag, const int* m,
             const int* n, const double* alpha, const double* a, const int* lda, double* b,
             const int* ldb);
-void dtrsv_(const char* uplo, const char* trans, const char* diag, const int* n, const double* a,
-            const int* lda, double* x, const int* incx);
 void dgemm_(const char* transa, const char* transb, const int* m, const int* n, const int* k,
             const double* alpha, const double* a, const int* lda, const double* b, const int* ldb,
             const double* beta, double* c, const int* ldc);
-void dgemv_(const char* trans, const int* m, const int* n, const double* alpha, const double* a,
-            const int* lda, const double* x, const int* incx, const double* beta, double* y,
-            const int* incy);
 double dasum_(const int* n, const double* x, const int* incx);
 void daxpy_(const int* n, const double* alpha, const double* x, const int* incx, double* y,
             const int* incy);

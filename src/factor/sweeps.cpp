@@ -1,7 +1,9 @@
 // Triangular solves with the supernodal factor: all columns of a block together, one supernode
-// at a time, with level-3 BLAS (level 2 for a single column, where it is faster).
+// at a time; up to kNarrowColumns columns with the products of narrow.cpp, wider blocks with
+// level-3 BLAS.
 #include "supernodal.h"
 
+#include <algorithm>
 #include <system_error>
 #include <thread>
 
@@ -16,7 +18,6 @@ const char kL = 'L';
 const double kOne = 1.0;
 const double kMinusOne = -1.0;
 const double kZero = 0.0;
-const int kIncrement = 1;
 
 struct Block {
   int first;  // first own column
@@ -38,6 +39,61 @@ Block block(const SupernodalView& f, int64_t k) {
   return b;
 }
 
+const NarrowProducts& products() {
+  static const NarrowProducts chosen = narrowProducts(true);
+  return chosen;
+}
+
+// L11 Y = B in place and the update of the rows below, for a few columns.
+void forwardNarrow(const Block& s, double* b, double* t, int nrhs, int ld) {
+  double* own = b + s.first;
+  for (int j0 = 0; j0 < s.m; j0 += kNarrowPanel) {
+    const int jb = std::min(kNarrowPanel, s.m - j0);
+    const double* panel = s.values + static_cast<int64_t>(j0) * s.ld + j0;
+    for (int c = 0; c < nrhs; ++c) {
+      double* x = own + static_cast<int64_t>(c) * ld + j0;
+      for (int j = 0; j < jb; ++j) {
+        const double* l = panel + static_cast<int64_t>(j) * s.ld;
+        const double xj = x[j] / l[j];
+        x[j] = xj;
+        for (int i = j + 1; i < jb; ++i) x[i] -= l[i] * xj;
+      }
+    }
+    products().product(s.m - j0 - jb, jb, nrhs, panel + jb, s.ld, own + j0, ld, own + j0 + jb, ld);
+  }
+  if (s.u == 0) return;
+  std::fill(t, t + static_cast<int64_t>(s.u) * nrhs, 0.0);
+  products().product(s.u, s.m, nrhs, s.values + s.m, s.ld, own, ld, t, s.u);
+  for (int c = 0; c < nrhs; ++c) {
+    double* column = b + static_cast<int64_t>(c) * ld;
+    const double* update = t + static_cast<int64_t>(c) * s.u;
+    for (int i = 0; i < s.u; ++i) column[s.rows[s.m + i]] += update[i];
+  }
+}
+
+// L11ᵀ X = Y - L21ᵀ X(below) in place, for a few columns; T holds X(below) gathered.
+void backwardNarrow(const Block& s, double* x, const double* t, int nrhs, int ld) {
+  double* own = x + s.first;
+  products().transposed(s.u, s.m, nrhs, s.values + s.m, s.ld, t, s.u, own, ld);
+  for (int j0 = (s.m - 1) / kNarrowPanel * kNarrowPanel; j0 >= 0; j0 -= kNarrowPanel) {
+    const int jb = std::min(kNarrowPanel, s.m - j0);
+    const double* panel = s.values + static_cast<int64_t>(j0) * s.ld + j0;
+    products().transposed(s.m - j0 - jb, jb, nrhs, panel + jb, s.ld, own + j0 + jb, ld, own + j0,
+                          ld);
+    for (int c = 0; c < nrhs; ++c) {
+      double* y = own + static_cast<int64_t>(c) * ld + j0;
+      for (int j = jb - 1; j >= 0; --j) {
+        const double* l = panel + static_cast<int64_t>(j) * s.ld;
+        double sum = y[j];
+        for (int i = j + 1; i < jb; ++i) sum -= l[i] * y[i];
+        y[j] = sum / l[j];
+      }
+    }
+  }
+}
+
+bool narrow(int nrhs) { return nrhs <= kNarrowColumns; }
+
 }  // namespace
 
 void forwardSweep(const SupernodalView& f, double* b, double* y, double* t, int nrhs, int ld) {
@@ -45,13 +101,8 @@ void forwardSweep(const SupernodalView& f, double* b, double* y, double* t, int 
     const Block s = block(f, k);
     double* own = b + s.first;
     // The own rows are contiguous, so the diagonal solve runs in place in B.
-    if (nrhs == 1) {
-      dtrsv_(&kL, &kN, &kN, &s.m, s.values, &s.ld, own, &kIncrement);
-      if (s.u > 0) {
-        dgemv_(&kN, &s.u, &s.m, &kOne, s.values + s.m, &s.ld, own, &kIncrement, &kZero, t,
-               &kIncrement);
-        for (int i = 0; i < s.u; ++i) b[s.rows[s.m + i]] -= t[i];
-      }
+    if (narrow(nrhs)) {
+      forwardNarrow(s, b, t, nrhs, ld);
     } else {
       dtrsm_(&kL, &kL, &kN, &kN, &s.m, &nrhs, &kOne, s.values, &s.ld, own, &ld);
       if (s.u > 0) {
@@ -91,12 +142,8 @@ void backwardSweep(const SupernodalView& f, const double* y, double* x, double* 
         for (int i = 0; i < s.u; ++i) gathered[i] = column[s.rows[s.m + i]];
       }
     }
-    if (nrhs == 1) {
-      if (s.u > 0) {
-        dgemv_(&kT, &s.u, &s.m, &kMinusOne, s.values + s.m, &s.ld, t, &kIncrement, &kOne, own,
-               &kIncrement);
-      }
-      dtrsv_(&kL, &kT, &kN, &s.m, s.values, &s.ld, own, &kIncrement);
+    if (narrow(nrhs)) {
+      backwardNarrow(s, x, t, nrhs, ld);
     } else {
       if (s.u > 0) {
         dgemm_(&kT, &kN, &s.m, &nrhs, &s.u, &kMinusOne, s.values + s.m, &s.ld, t, &s.u, &kOne, own,
@@ -117,14 +164,15 @@ extern "C" int openblas_get_num_threads() __attribute__((weak));
 int blasThreads() { return openblas_get_num_threads != nullptr ? openblas_get_num_threads() : 1; }
 
 // Runs work(firstColumn, columns, scratch) over the block, split in two column halves on two
-// threads when the block is wide enough and the BLAS does not already use the cores itself (two
-// solving threads each running a threaded BLAS oversubscribe the cores: 3.4 times slower for
-// 100 columns on two cores). Each half gets its own part of T.
+// threads when the block is wide enough and the halves call no BLAS that already uses the cores
+// itself (two solving threads each running a threaded BLAS oversubscribe the cores: 3.4 times
+// slower for 100 columns on two cores). Each half gets its own part of T.
 template <class Work>
 void splitColumns(const SupernodalView& f, int nrhs, double* t, const Work& work) {
   const bool wide = nrhs >= kSplitColumns && f.valueCount * nrhs >= kSplitWork;
-  if (wide && std::thread::hardware_concurrency() > 1 && blasThreads() <= 1) {
-    const int half = nrhs / 2;
+  const int half = nrhs / 2;
+  if (wide && std::thread::hardware_concurrency() > 1 &&
+      (narrow(nrhs - half) || blasThreads() <= 1)) {
     try {
       std::thread helper([&] { work(0, half, t); });
       work(half, nrhs - half, t + f.maxUpdateRows * half);

@@ -13,6 +13,7 @@
 #include "factor/llfactor.h"
 #include "factor/ordering.h"
 #include "factor/permute.h"
+#include "factor/supernodal.h"
 #include "log_capture.h"
 #include "models/hex8.h"
 #include "record.h"
@@ -60,7 +61,8 @@ Lower halfMirrored(Lower a) {
 // postordered elimination tree (parent: the first row below the diagonal of L), in which the node
 // after j is its parent or a leaf. For every matrix L Lᵀ is P A Pᵀ, and a block of 40 columns (for
 // bcsstk14 split over two threads when the BLAS runs single-threaded) solves as dposv and as 40
-// single columns; the tolerance against dposv follows the conditioning.
+// single columns, and so do blocks of 1 to 32 columns (swept without BLAS up to 16 columns, and
+// 32 as two halves of 16 on two threads); the tolerance against dposv follows the conditioning.
 TEST(LlFactor, EveryOrderingFactorsThePermutedMatrixAndSolvesAsDenseLapack) {
   const Lower grid = test::gridLaplacian(8, 8, 8, 0.0);
   Lower star{50, {{0, 0, 50.0}}};  // a tree: the natural order eliminates its centre first
@@ -137,13 +139,81 @@ TEST(LlFactor, EveryOrderingFactorsThePermutedMatrixAndSolvesAsDenseLapack) {
     EXPECT_TRUE(!reduces || (postordered && fill < natural.second / 2));
 
     std::vector<double> b(size * 40), work(b), x(b.size()), single(size);
-    for (size_t k = 0; k < b.size(); ++k) b[k] = work[k] = std::sin(1.0 + double(k));
-    ASSERT_TRUE(factor.solve(x.data(), work.data(), 40));
-    EXPECT_LE(relativeError(x.data(), test::solveSpd(expected, n, b)), row.tolerance);
+    for (size_t k = 0; k < b.size(); ++k) b[k] = std::sin(1.0 + double(k));
+    const std::vector<double> reference = test::solveSpd(expected, n, b);
+    for (const int width : {1, 3, 5, 16, 32, 40}) {
+      work = b;
+      ASSERT_TRUE(factor.solve(x.data(), work.data(), width));
+      const size_t used = size * static_cast<size_t>(width);
+      EXPECT_LE(relativeError(x.data(), {reference.begin(), reference.begin() + ptrdiff_t(used)}),
+                row.tolerance)
+          << width << " columns";
+    }
     for (size_t c = 0; c < 40; ++c) {
       work.assign(b.begin() + static_cast<ptrdiff_t>(c * size), b.end());
       ASSERT_TRUE(factor.solve(single.data(), work.data(), 1));
       EXPECT_LE(relativeError(x.data() + c * size, single), 1e-13) << "column " << c;
+    }
+  }
+}
+
+// Blocks wide enough are solved as two halves on two threads, each half in scratch of its own:
+// every column of such a block is the column solved alone, to the last bit but for the order of
+// the sums.
+TEST(LlFactor, BlocksSplitOverTwoThreadsSolveAsSingleColumns) {
+  const CcsRecord a = test::toRecord(test::gridLaplacian(18, 18, 18, 0.0));
+  llFactor factor;
+  ASSERT_TRUE(factor.numeric(permuteSymmetric(a, orderMatrix(a, "metis_node"))));
+  const auto* l = reinterpret_cast<const cholmod_factor*>(factor.factor());
+  ASSERT_GE(static_cast<int64_t>(l->xsize) * 8, kSplitWork);
+  const size_t n = l->n;
+  for (const int width : {8, 17, 32}) {
+    std::vector<double> b(n * size_t(width)), x(b.size()), single(n), work(n);
+    for (size_t k = 0; k < b.size(); ++k) b[k] = std::cos(0.1 * double(k));
+    std::vector<double> block = b;
+    ASSERT_TRUE(factor.solve(x.data(), block.data(), width));
+    for (size_t c = 0; c < size_t(width); ++c) {
+      std::copy_n(b.begin() + ptrdiff_t(c * n), n, work.begin());
+      ASSERT_TRUE(factor.solve(single.data(), work.data(), 1));
+      EXPECT_LE(relativeError(x.data() + c * n, single), 1e-13) << width << ", column " << c;
+    }
+  }
+}
+
+// Both variants of the products that sweep narrow blocks, against dgemm, over shapes that leave
+// every remainder of their tiles (rows by fours, columns of A by eights, twos and ones or fours
+// and ones, right-hand sides by fours or threes), with leading dimensions beyond the rows.
+TEST(NarrowProducts, BothVariantsSubtractWhatDgemmComputes) {
+  const NarrowProducts variants[] = {narrowProducts(false), narrowProducts(true)};
+  EXPECT_EQ(variants[1].product != variants[0].product, processorHasAvx2());
+  for (const NarrowProducts& variant : variants) {
+    for (const int rows : {0, 1, 3, 4, 9, 37}) {
+      for (const int inner : {1, 2, 3, 7, 8, 11, 21}) {
+        for (const int columns : {1, 2, 3, 4, 5, 7, 16}) {
+          SCOPED_TRACE(testing::Message() << rows << " x " << inner << " x " << columns);
+          const int lda = rows + 3, ldb = inner + 2, ldc = rows + 1, ldt = inner + 1;
+          std::vector<double> a(size_t(lda) * inner), b(size_t(ldb) * columns);
+          std::vector<double> c(size_t(ldc) * columns), bt(size_t(lda) * columns);
+          std::vector<double> ct(size_t(ldt) * columns);
+          for (size_t k = 0; k < a.size(); ++k) a[k] = std::sin(0.3 + double(k));
+          for (size_t k = 0; k < b.size(); ++k) b[k] = std::cos(0.7 * double(k));
+          for (size_t k = 0; k < c.size(); ++k) c[k] = std::sin(2.0 * double(k));
+          for (size_t k = 0; k < bt.size(); ++k) bt[k] = std::cos(1.1 + double(k));
+          for (size_t k = 0; k < ct.size(); ++k) ct[k] = std::sin(0.9 * double(k));
+          std::vector<double> expected = c, expectedT = ct;
+          const double minusOne = -1.0, one = 1.0;
+          if (rows > 0) {
+            dgemm_("N", "N", &rows, &columns, &inner, &minusOne, a.data(), &lda, b.data(), &ldb,
+                   &one, expected.data(), &ldc);
+            dgemm_("T", "N", &inner, &columns, &rows, &minusOne, a.data(), &lda, bt.data(), &lda,
+                   &one, expectedT.data(), &ldt);
+          }
+          variant.product(rows, inner, columns, a.data(), lda, b.data(), ldb, c.data(), ldc);
+          variant.transposed(rows, inner, columns, a.data(), lda, bt.data(), lda, ct.data(), ldt);
+          for (size_t k = 0; k < c.size(); ++k) EXPECT_NEAR(c[k], expected[k], 1e-13) << k;
+          for (size_t k = 0; k < ct.size(); ++k) EXPECT_NEAR(ct[k], expectedT[k], 1e-13) << k;
+        }
+      }
     }
   }
 }
