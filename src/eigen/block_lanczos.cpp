@@ -1,7 +1,8 @@
 // The search keeps the block Krylov–Schur relation S V = V H + Vnext Bnext: V holds k orthonormal
 // columns, H (k x k) their projection, Vnext the block that extends them and Bnext its coupling.
-// Each step applies S to Vnext, orthogonalises the result against everything (classical block
-// Gram–Schmidt with DGEMM, twice) and takes its orthonormal remainder as the next block. When
+// Each step applies S to Vnext, orthogonalises the result against the blocks it couples to and
+// then against everything (classical block Gram–Schmidt, on two threads, with the products that
+// stream the basis once) and takes its orthonormal remainder as the next block. When
 // the basis is full, the Ritz pairs of H give the estimates |Bnext y|; the leading pairs with the
 // last block restart the search.
 #include "eigen/block_lanczos.h"
@@ -10,10 +11,14 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "eigen/lapack.h"
 #include "factor/blas.h"
+#include "factor/narrow.h"
+#include "factor/work_buffer.h"
 
 namespace orv {
 
@@ -24,8 +29,13 @@ constexpr double kEps = std::numeric_limits<double>::epsilon();
 // numerically inside the basis already (the criterion ARPACK applies to its single vectors).
 constexpr double kKeptShare = 0.717;
 constexpr int kMaxRestarts = 300;
-// Rows per slice when the basis is rotated into Ritz vectors in place.
+// Rows per slice when the basis is rotated into Ritz vectors in place, and per slice of the
+// projections: the slice of the basis stays in cache while the block is multiplied with it.
 constexpr size_t kRotateRows = 256;
+constexpr size_t kChunkRows = 256;
+// Fewer rows than this are projected on one thread: a thread costs tens of microseconds, the
+// projection of a thousand rows against a basis of a hundred about as much.
+constexpr size_t kSplitRows = 1024;
 
 double dot(const double* x, const double* y, size_t n) {
   double sum = 0.0;
@@ -34,6 +44,24 @@ double dot(const double* x, const double* y, size_t n) {
 }
 
 double norm(const double* x, size_t n) { return std::sqrt(dot(x, x, n)); }
+
+// Runs work(firstRow, endRow, half) over rows 0 .. rows-1 as two halves on two threads when there
+// are many, in one piece (half 0) otherwise.
+template <class Work>
+void overRowHalves(size_t rows, const Work& work) {
+  if (rows >= kSplitRows && std::thread::hardware_concurrency() > 1) {
+    const size_t half = rows / 2;
+    try {
+      std::thread helper([&] { work(0, half, 0); });
+      work(half, rows, 1);
+      helper.join();
+      return;
+    } catch (const std::system_error&) {
+      // No thread to be had: do it all here.
+    }
+  }
+  work(0, rows, 0);
+}
 
 class Search {
  public:
@@ -49,10 +77,17 @@ class Search {
         H_(static_cast<size_t>(ldh_) * static_cast<size_t>(ldh_)) {}
 
   int32_t run(double* values, double* vectors, int64_t* swept) {
-    dlarnvColumns(V_.data(), b_);
-    orthonormalise(V_.data(), 0, nullptr);
+    dlarnvColumns(V_.get(), b_);
+    orthonormalise(V_.get(), 0, nullptr);
     for (int restarts = 0; restarts <= kMaxRestarts; ++restarts) {
-      while (k_ < m_) extend(swept);
+      while (k_ < m_) {
+        extend(swept);
+        // After the first restart the last pairs often converge before the basis is full.
+        if (restarts > 0 && k_ < m_ && rayleighRitz() && converged()) {
+          finish(values, vectors);
+          return nev_;
+        }
+      }
       if (!rayleighRitz()) return 0;
       if (converged()) {
         finish(values, vectors);
@@ -64,7 +99,7 @@ class Search {
   }
 
  private:
-  double* column(int32_t j) { return V_.data() + static_cast<size_t>(j) * n_; }
+  double* column(int32_t j) { return V_.get() + static_cast<size_t>(j) * n_; }
   double& h(int32_t i, int32_t j) {
     return H_[static_cast<size_t>(i) + static_cast<size_t>(j) * static_cast<size_t>(ldh_)];
   }
@@ -75,21 +110,36 @@ class Search {
     for (int32_t j = 0; j < count; ++j) dlarnv_(&uniform, seed_, &length, x + j * n_);
   }
 
-  // X -= V(:, 0:c) (V(:, 0:c)ᵀ X) for `count` columns; the coefficients are added to G (c x
-  // count) when G is not null.
-  void project(double* X, int32_t count, int32_t c, double* G) {
-    if (c == 0) return;
-    const int rows = static_cast<int>(n_);
-    const double one = 1.0;
-    const double zero = 0.0;
-    const double minusOne = -1.0;
-    coefficients_.resize(static_cast<size_t>(c) * static_cast<size_t>(count));
-    dgemm_("T", "N", &c, &count, &rows, &one, V_.data(), &rows, X, &rows, &zero,
-           coefficients_.data(), &c);
-    dgemm_("N", "N", &rows, &count, &c, &minusOne, V_.data(), &rows, coefficients_.data(), &c, &one,
-           X, &rows);
-    if (G != nullptr) {
-      for (size_t i = 0; i < coefficients_.size(); ++i) G[i] += coefficients_[i];
+  // X -= V(:, from:c) (V(:, from:c)ᵀ X) for `count` columns; the coefficients are added to rows
+  // from..c-1 of G (c x count).
+  void project(double* X, int32_t count, int32_t from, int32_t c, double* G) {
+    const int width = c - from;
+    if (width <= 0) return;
+    const double* v = column(from);
+    const int ld = static_cast<int>(n_);
+    const size_t size = static_cast<size_t>(width) * static_cast<size_t>(count);
+    for (std::vector<double>& part : partial_) part.assign(size, 0.0);
+    overRowHalves(n_, [&](size_t first, size_t end, int half) {
+      for (size_t r = first; r < end; r += kChunkRows) {
+        const int rows = static_cast<int>(std::min(kChunkRows, end - r));
+        products_.transposed(rows, width, count, v + r, ld, X + r, ld,
+                             partial_[static_cast<size_t>(half)].data(), width);
+      }
+    });
+    coefficients_.resize(size);
+    for (size_t i = 0; i < size; ++i) coefficients_[i] = -(partial_[0][i] + partial_[1][i]);
+    overRowHalves(n_, [&](size_t first, size_t end, int) {
+      for (size_t r = first; r < end; r += kChunkRows) {
+        const int rows = static_cast<int>(std::min(kChunkRows, end - r));
+        products_.product(rows, width, count, v + r, ld, coefficients_.data(), width, X + r, ld);
+      }
+    });
+    for (int32_t j = 0; j < count; ++j) {
+      for (int i = 0; i < width; ++i) {
+        G[static_cast<size_t>(from + i) + static_cast<size_t>(j) * static_cast<size_t>(c)] +=
+            coefficients_[static_cast<size_t>(i) +
+                          static_cast<size_t>(j) * static_cast<size_t>(width)];
+      }
     }
   }
 
@@ -150,23 +200,30 @@ class Search {
     }
   }
 
-  // Applies S to the block after the basis and makes the next block from it: k grows by b.
+  // Applies S to the block after the basis and makes the next block from it: k grows by b. In
+  // exact arithmetic S V(:, k:k+b) couples only to the block itself, the one before and, right
+  // after a restart, the kept Ritz vectors; a pass against those is followed by one against the
+  // whole basis for what rounding left, and by a second one where that one took away much (the
+  // criterion ARPACK applies to its single vectors).
   void extend(int64_t* swept) {
     const int32_t c = k_ + b_;
-    op_.apply(column(k_), W_.data(), b_);
+    op_.apply(column(k_), W_.get(), b_);
     if (swept != nullptr) *swept += b_;
     std::vector<double> G(static_cast<size_t>(c) * static_cast<size_t>(b_), 0.0);
-    std::vector<double> once(static_cast<size_t>(b_));
-    project(W_.data(), b_, c, G.data());
-    for (int32_t i = 0; i < b_; ++i) once[static_cast<size_t>(i)] = norm(W_.data() + i * n_, n_);
-    project(W_.data(), b_, c, G.data());
-    std::vector<char> shrunk(static_cast<size_t>(b_));
-    for (int32_t i = 0; i < b_; ++i) {
-      shrunk[static_cast<size_t>(i)] =
-          norm(W_.data() + i * n_, n_) < kKeptShare * once[static_cast<size_t>(i)] ? 1 : 0;
+    project(W_.get(), b_, k_ == restartEnd_ ? locked_ : k_ - b_, c, G.data());
+    std::vector<double> before = columnNorms(W_.get());
+    project(W_.get(), b_, 0, c, G.data());
+    std::vector<double> once = columnNorms(W_.get());
+    std::vector<char> shrunk(static_cast<size_t>(b_), 0);
+    bool again = false;
+    for (size_t i = 0; i < once.size(); ++i) again |= once[i] < kKeptShare * before[i];
+    if (again) {
+      project(W_.get(), b_, 0, c, G.data());
+      const std::vector<double> twice = columnNorms(W_.get());
+      for (size_t i = 0; i < twice.size(); ++i) shrunk[i] = twice[i] < kKeptShare * once[i] ? 1 : 0;
     }
     std::vector<double> R(static_cast<size_t>(b_) * static_cast<size_t>(b_), 0.0);
-    orthonormalise(W_.data(), c, R.data(), G.data(), &shrunk);
+    orthonormalise(W_.get(), c, R.data(), G.data(), &shrunk);
     // H keeps its lower triangle: the new block's rows below the earlier columns already hold the
     // couplings their own orthogonalisation produced, the diagonal block is symmetrised.
     for (int32_t j = 0; j < b_; ++j) {
@@ -180,6 +237,12 @@ class Search {
       }
     }
     k_ = c;
+  }
+
+  std::vector<double> columnNorms(const double* X) const {
+    std::vector<double> norms(static_cast<size_t>(b_));
+    for (int32_t i = 0; i < b_; ++i) norms[static_cast<size_t>(i)] = norm(X + i * n_, n_);
+    return norms;
   }
 
   // Ritz pairs of the active part H(locked:k, locked:k), ascending in theta_ and Y_, their
@@ -298,6 +361,7 @@ class Search {
     }
     locked_ += newlyLocked;
     k_ = keep;
+    restartEnd_ = keep;
     sortLocked();
   }
 
@@ -354,14 +418,17 @@ class Search {
   int32_t m_;
   int ldh_;
   int32_t k_ = 0;
-  int32_t locked_ = 0;  // leading basis columns that are converged Ritz vectors
+  int32_t locked_ = 0;      // leading basis columns that are converged Ritz vectors
+  int32_t restartEnd_ = 0;  // k right after the last restart
   std::vector<double> lockedTheta_;
   std::vector<int32_t> lockedOrder_;
   std::vector<int32_t> wanted_;  // active index, or -1 - locked index
-  std::vector<double> V_;
-  std::vector<double> W_;
+  WorkBuffer V_;                 // the basis and the block after it, uninitialised until written
+  WorkBuffer W_;
   std::vector<double> H_;
   std::vector<double> Y_, theta_, E_, coefficients_;
+  std::vector<double> partial_[2];  // the coefficients summed over each half of the rows
+  NarrowProducts products_ = narrowProducts(true);
   int seed_[4] = {1, 3, 5, 7};
 };
 
@@ -369,7 +436,7 @@ class Search {
 
 BlockLanczosShape blockLanczosShape(int32_t nev, int32_t n) {
   BlockLanczosShape shape;
-  shape.block = std::clamp(nev / 3, 4, 16);
+  shape.block = std::clamp(nev / 5, 4, 8);
   const int32_t b = shape.block;
   // Room for min(nev, 64) pairs beyond the wanted ones and their buffer: fewer restarts for few
   // pairs, where the basis is small anyway.

@@ -22,8 +22,9 @@ struct BlockLanczosShape {
   int32_t basis = 0;
 };
 
-// The shape for nev eigenpairs of an operator of order n: blocks of nev / 3 vectors, at least 4
-// and at most 16 (wider blocks read the factor less often per vector but need more vectors); a
+// The shape for nev eigenpairs of an operator of order n: blocks of nev / 5 vectors, at least 4
+// and at most 8 (wider blocks read the factor less often per vector but need more vectors: with
+// the factor's sweeps of a few columns, 8 was fastest from 50 to 200 pairs, 4 for 20); a
 // basis of 2 nev + min(nev, 64) + block vectors, rounded up to whole blocks and capped by n.
 // block 0 when n is too small for a block search of nev pairs.
 BlockLanczosShape blockLanczosShape(int32_t nev, int32_t n);

