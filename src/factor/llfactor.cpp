@@ -71,6 +71,7 @@ struct llFactor::Cholmod {
   cholmod_common common;
   cholmod_factor* factor = nullptr;
   int64_t maxUpdateRows = 0;
+  TreeSplit split;
 
   Cholmod() {
     routeSuiteSparseOutput();
@@ -106,6 +107,7 @@ struct llFactor::Cholmod {
     v.x = static_cast<const double*>(factor->x);
     v.valueCount = static_cast<int64_t>(factor->xsize);
     v.maxUpdateRows = maxUpdateRows;
+    v.split = &split;
     return v;
   }
 };
@@ -145,6 +147,11 @@ bool llFactor::symbolic(const CcsRecord& pap) {
     maxUpdate = std::max(maxUpdate, (pi[k + 1] - pi[k]) - (super[k + 1] - super[k]));
   }
   cholmod_->maxUpdateRows = maxUpdate;
+  try {
+    cholmod_->split = splitTree(cholmod_->view());
+  } catch (const std::bad_alloc&) {
+    cholmod_->split = TreeSplit{};  // the sweeps run on one thread per column half instead
+  }
   status_ = FactorStatus::ok;
   taucs_printf("Symbolic Analysis            = % 10.3f seconds (%.3f cpu)\n", wallSeconds() - wall,
                cpuSeconds() - cpu);
@@ -294,6 +301,7 @@ void llFactor::releaseNumeric() {
 
 void llFactor::release() {
   if (cholmod_->factor != nullptr) cholmod_l_free_factor(&cholmod_->factor, &cholmod_->common);
+  cholmod_->split = TreeSplit{};
   numericReady_ = false;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "factor/narrow.h"
 
@@ -9,7 +10,10 @@ namespace orv {
 
 // Supernode k owns columns super[k] .. super[k+1]-1; its rows are s[pi[k] .. pi[k+1]-1], the own
 // columns first; its values are a dense column-major block at x + px[k] with leading dimension
-// pi[k+1]-pi[k]. Supernodes in ascending order come children before parents.
+// pi[k+1]-pi[k]. Supernodes in ascending order come children before parents. split, when not
+// null, divides the supernodes for sweeps on two threads.
+struct TreeSplit;
+
 struct SupernodalView {
   int64_t n = 0;
   int64_t nsuper = 0;
@@ -20,16 +24,21 @@ struct SupernodalView {
   const double* x = nullptr;
   int64_t valueCount = 0;     // entries of x
   int64_t maxUpdateRows = 0;  // largest pi[k+1]-pi[k] - (super[k+1]-super[k])
+  const TreeSplit* split = nullptr;
 };
 
-// Solves L Y = B in place in B for nrhs columns of leading dimension ld, copying each solved row
-// into Y as well when Y differs from B. T holds maxUpdateRows * nrhs doubles.
-void forwardSweep(const SupernodalView& f, double* b, double* y, double* t, int nrhs, int ld);
-
-// Solves Lᵀ X = Y for nrhs columns of leading dimension ld; Y is read only (it may be X).
-// T holds maxUpdateRows * nrhs doubles.
-void backwardSweep(const SupernodalView& f, const double* y, double* x, double* t, int nrhs,
-                   int ld);
+// Supernodes in two groups of whole subtrees with about equal entries of L (at most 60 % in
+// either), and the rest (`top`, the ancestors the groups have in common), each list ascending.
+// topSlot numbers the columns of the top supernodes 0 .. topColumns-1 and holds -1 for the others.
+// All empty when the tree has no such split: over 80 % of its entries in the common ancestors, or
+// one chain.
+struct TreeSplit {
+  std::vector<int64_t> group[2];
+  std::vector<int64_t> top;
+  std::vector<int32_t> topSlot;
+  int32_t topColumns = 0;
+};
+TreeSplit splitTree(const SupernodalView& f);
 
 // Blocks of up to kNarrowColumns columns are swept with the products below instead of BLAS.
 constexpr int kNarrowColumns = 16;
@@ -43,7 +52,7 @@ constexpr int kNarrowPanel = 16;
 constexpr int kSplitColumns = 8;
 constexpr int64_t kSplitWork = int64_t{1} << 22;
 
-// The same over whole blocks of leading dimension n. solveForward: L Y = B, B used as work.
+// Solves over whole blocks of leading dimension n. solveForward: L Y = B, B used as work.
 // solveBackward: Lᵀ X = Y. solveBoth: L Lᵀ X = B, B left holding L⁻¹B. T holds
 // maxUpdateRows * nrhs doubles.
 void solveForward(const SupernodalView& f, double* y, double* b, double* t, int nrhs);

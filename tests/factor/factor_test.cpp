@@ -157,17 +157,19 @@ TEST(LlFactor, EveryOrderingFactorsThePermutedMatrixAndSolvesAsDenseLapack) {
   }
 }
 
-// Blocks wide enough are solved as two halves on two threads, each half in scratch of its own:
-// every column of such a block is the column solved alone, to the last bit but for the order of
-// the sums.
+// Blocks on a factor large enough are solved on two threads: up to 16 columns each thread takes
+// one group of subtrees for all columns (the second setting its updates of the common ancestors
+// aside), wider blocks are split into column halves; each thread has scratch of its own. Every
+// column of such a block is the column solved alone (on one thread: one column of this factor is
+// too little work for two), but for the order of the sums.
 TEST(LlFactor, BlocksSplitOverTwoThreadsSolveAsSingleColumns) {
-  const CcsRecord a = test::toRecord(test::gridLaplacian(18, 18, 18, 0.0));
+  const CcsRecord a = test::toRecord(test::gridLaplacian(24, 24, 24, 0.0));
   llFactor factor;
   ASSERT_TRUE(factor.numeric(permuteSymmetric(a, orderMatrix(a, "metis_node"))));
   const auto* l = reinterpret_cast<const cholmod_factor*>(factor.factor());
-  ASSERT_GE(static_cast<int64_t>(l->xsize) * 8, kSplitWork);
+  ASSERT_GE(static_cast<int64_t>(l->xsize) * 2, kSplitWork);
   const size_t n = l->n;
-  for (const int width : {8, 17, 32}) {
+  for (const int width : {2, 8, 17, 32}) {
     std::vector<double> b(n * size_t(width)), x(b.size()), single(n), work(n);
     for (size_t k = 0; k < b.size(); ++k) b[k] = std::cos(0.1 * double(k));
     std::vector<double> block = b;
@@ -176,6 +178,63 @@ TEST(LlFactor, BlocksSplitOverTwoThreadsSolveAsSingleColumns) {
       std::copy_n(b.begin() + ptrdiff_t(c * n), n, work.begin());
       ASSERT_TRUE(factor.solve(single.data(), work.data(), 1));
       EXPECT_LE(relativeError(x.data() + c * n, single), 1e-13) << width << ", column " << c;
+    }
+  }
+}
+
+// The two groups of the tree split are whole subtrees: every row a supernode updates belongs to a
+// supernode of its own group or of the top, never to the other group, so the two threads never
+// write the same row and each finds its rows updated when it reaches them. The top updates only
+// itself. Together they hold every supernode once, and the larger group at most 60 % of the
+// entries outside the top. The grid and the brick split; a chain (a path in its natural order)
+// does not.
+TEST(TreeSplit, GroupsAreWholeSubtreesOfBalancedWork) {
+  const struct {
+    Lower a;
+    const char* ordering;
+    bool splits;
+  } rows[] = {{test::gridLaplacian(12, 12, 12, 0.0), "metis_node", true},
+              {test::modelPair(models::BrickSolid()).k, "metis_node", true},
+              {test::gridLaplacian(400, 1, 1, 0.0), "identity", false}};
+  for (const auto& row : rows) {
+    const CcsRecord a = test::toRecord(row.a);
+    llFactor factor;
+    ASSERT_TRUE(factor.numeric(permuteSymmetric(a, orderMatrix(a, row.ordering))));
+    const auto* l = reinterpret_cast<const cholmod_factor*>(factor.factor());
+    SupernodalView f;
+    f.n = static_cast<int64_t>(l->n);
+    f.nsuper = static_cast<int64_t>(l->nsuper);
+    f.super = static_cast<const int64_t*>(l->super);
+    f.pi = static_cast<const int64_t*>(l->pi);
+    f.s = static_cast<const int64_t*>(l->s);
+    const TreeSplit split = splitTree(f);
+    EXPECT_EQ(!split.top.empty(), row.splits) << row.a.n;
+    if (split.top.empty()) continue;
+    std::vector<int> owner(size_t(f.n), -1);  // 0, 1: the groups, 2: the top
+    std::vector<int> seen(size_t(f.nsuper), 0);
+    double work[3] = {0.0, 0.0, 0.0};
+    const std::vector<int64_t>* lists[3] = {&split.group[0], &split.group[1], &split.top};
+    for (int g = 0; g < 3; ++g) {
+      EXPECT_TRUE(std::is_sorted(lists[g]->begin(), lists[g]->end()));
+      for (int64_t k : *lists[g]) {
+        ++seen[size_t(k)];
+        work[g] += double(f.super[k + 1] - f.super[k]) * double(f.pi[k + 1] - f.pi[k]);
+        for (int64_t c = f.super[k]; c < f.super[k + 1]; ++c) owner[size_t(c)] = g;
+      }
+    }
+    EXPECT_TRUE(std::all_of(seen.begin(), seen.end(), [](int n) { return n == 1; }));
+    EXPECT_LE(std::max(work[0], work[1]), 0.6 * (work[0] + work[1]));
+    int32_t slots = 0;
+    for (int64_t c = 0; c < f.n; ++c) {
+      EXPECT_EQ(split.topSlot[size_t(c)], owner[size_t(c)] == 2 ? slots++ : -1);
+    }
+    EXPECT_EQ(split.topColumns, slots);
+    for (int64_t k = 0; k < f.nsuper; ++k) {
+      const int g = owner[size_t(f.super[k])];
+      for (int64_t p = f.pi[k]; p < f.pi[k + 1]; ++p) {
+        const int target = owner[size_t(f.s[p])];
+        EXPECT_TRUE(target == g || target == 2) << "supernode " << k << " row " << f.s[p];
+      }
     }
   }
 }

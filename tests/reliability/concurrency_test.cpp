@@ -68,6 +68,30 @@ void sessionsAtOnce(int count, int size, uint32_t columns) {
 // BLAS runs single-threaded, as under ThreadSanitizer).
 TEST(Concurrency, WideBlocksSplitOverThreadsOnTwoObjectsAtOnce) { sessionsAtOnce(2, 10, 96); }
 
+// On a factor large enough, a solve of a few columns sweeps two groups of subtrees on two threads
+// of its own, the second setting its updates of their common ancestors aside; one column is less
+// work than a second thread pays for. Each column of the block is that column solved alone.
+TEST(Concurrency, SubtreesOfTheFactorSweptOnTwoThreads) {
+  const Lower a = gridLaplacian(24, 24, 24, 0.1);
+  const auto n = static_cast<uint32_t>(a.n);
+  symRealSPDMatrixLinSys* handle = nullptr;
+  ASSERT_EQ(exp_initMatrix_v3(&handle, a.n, 0), 0);
+  for (const models::Triplet& t : a.entries) {
+    ASSERT_EQ(exp_incrMatrixElem_v3(handle, t.row, t.col, t.value, 0), 0);
+  }
+  ASSERT_EQ(exp_createCCS_v3(handle, 0), 0);
+  ASSERT_EQ(exp_factor_v3(handle, "metis_node"), 0);
+  Array b(n, 8), x(n, 8), column(n, 1), single(n, 1);
+  for (size_t i = 0; i < b.data().size(); ++i) b[i] = std::sin(0.01 * static_cast<double>(i));
+  ASSERT_EQ(exp_solve_v3(handle, x.address(), b.address()), 0);
+  for (size_t c = 0; c < 8; ++c) {
+    std::copy_n(b.data().begin() + static_cast<ptrdiff_t>(c * n), n, column.data().begin());
+    ASSERT_EQ(exp_solve_v3(handle, single.address(), column.address()), 0);
+    for (size_t i = 0; i < n; ++i) EXPECT_NEAR(x[c * n + i], single[i], 1e-12) << c << ", " << i;
+  }
+  exp_deleteMatrix_v3(&handle);
+}
+
 TEST(Concurrency, LogLinesAndErrorTextsStayWholeUnderManyThreads) { sessionsAtOnce(16, 3, 2); }
 
 // A wide solve used to lower OpenBLAS's thread count while it split its columns over two threads:
