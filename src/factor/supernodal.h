@@ -40,8 +40,10 @@ struct TreeSplit {
 };
 TreeSplit splitTree(const SupernodalView& f);
 
-// Blocks of up to kNarrowColumns columns are swept with the products below instead of BLAS.
+// Blocks of up to kNarrowColumns columns on a factor of at least kNarrowEntries entries, and
+// single columns on any factor, are swept with the products of narrow.h instead of BLAS.
 constexpr int kNarrowColumns = 16;
+constexpr int64_t kNarrowEntries = int64_t{1} << 21;
 // Diagonal blocks are solved in panels of this many columns: a small triangle, then a product.
 constexpr int kNarrowPanel = 16;
 

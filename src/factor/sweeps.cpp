@@ -112,7 +112,12 @@ void backwardNarrow(const Block& s, double* x, const double* t, int nrhs, int ld
   }
 }
 
-bool narrow(int nrhs) { return nrhs <= kNarrowColumns; }
+// Whether a block of nrhs columns is swept with the products of narrow.cpp: one column always, a
+// few when L is too large for the cache, where packing it costs a read of all of it; a factor in
+// cache is multiplied faster by BLAS.
+bool narrow(const SupernodalView& f, int nrhs) {
+  return nrhs == 1 || (nrhs <= kNarrowColumns && f.valueCount >= kNarrowEntries);
+}
 
 // Supernode k of L Y = B, solved in place in B and its rows copied into Y when Y differs.
 void forwardStep(const SupernodalView& f, int64_t k, double* b, double* y, double* t, int nrhs,
@@ -120,7 +125,7 @@ void forwardStep(const SupernodalView& f, int64_t k, double* b, double* y, doubl
   const Block s = block(f, k);
   double* own = b + s.first;
   // The own rows are contiguous, so the diagonal solve runs in place in B.
-  if (narrow(nrhs)) {
+  if (narrow(f, nrhs)) {
     forwardNarrow(s, b, t, nrhs, ld, scatter);
   } else {
     dtrsm_(&kL, &kL, &kN, &kN, &s.m, &nrhs, &kOne, s.values, &s.ld, own, &ld);
@@ -159,7 +164,7 @@ void backwardStep(const SupernodalView& f, int64_t k, const double* y, double* x
       for (int i = 0; i < s.u; ++i) gathered[i] = column[s.rows[s.m + i]];
     }
   }
-  if (narrow(nrhs)) {
+  if (narrow(f, nrhs)) {
     backwardNarrow(s, x, t, nrhs, ld);
   } else {
     if (s.u > 0) {
@@ -224,7 +229,7 @@ void inColumnHalves(const SupernodalView& f, int nrhs, double* t, const Work& wo
 // buffers cannot be had.
 bool forwardTree(const SupernodalView& f, double* b, double* y, double* t, int nrhs, int ld) {
   const TreeSplit* split = f.split;
-  if (split == nullptr || split->top.empty() || !narrow(nrhs) || !worthTwoThreads(f, nrhs)) {
+  if (split == nullptr || split->top.empty() || !narrow(f, nrhs) || !worthTwoThreads(f, nrhs)) {
     return false;
   }
   std::vector<double> scratch;
@@ -264,7 +269,7 @@ bool forwardTree(const SupernodalView& f, double* b, double* y, double* t, int n
 bool backwardTree(const SupernodalView& f, const double* y, double* x, double* t, int nrhs,
                   int ld) {
   const TreeSplit* split = f.split;
-  if (split == nullptr || split->top.empty() || !narrow(nrhs) || !worthTwoThreads(f, nrhs)) {
+  if (split == nullptr || split->top.empty() || !narrow(f, nrhs) || !worthTwoThreads(f, nrhs)) {
     return false;
   }
   std::vector<double> scratch;
@@ -301,7 +306,7 @@ template <class Work>
 void splitColumns(const SupernodalView& f, int nrhs, double* t, const Work& work) {
   const int half = nrhs / 2;
   if (nrhs >= kSplitColumns && worthTwoThreads(f, nrhs) &&
-      (narrow(nrhs - half) || blasThreads() <= 1)) {
+      (narrow(f, nrhs - half) || blasThreads() <= 1)) {
     inColumnHalves(f, nrhs, t, work);
     return;
   }
@@ -329,7 +334,7 @@ void solveBackward(const SupernodalView& f, double* x, const double* y, double* 
 }
 
 void solveBoth(const SupernodalView& f, double* x, double* b, double* t, int nrhs) {
-  if (narrow(nrhs) && f.split != nullptr && !f.split->top.empty()) {
+  if (narrow(f, nrhs) && f.split != nullptr && !f.split->top.empty()) {
     solveForward(f, b, b, t, nrhs);
     solveBackward(f, x, b, t, nrhs);
     return;
