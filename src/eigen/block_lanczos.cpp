@@ -31,8 +31,7 @@ constexpr double kKeptShare = 0.717;
 constexpr int kMaxRestarts = 300;
 // Rows per slice when the basis is rotated into Ritz vectors in place, and per slice of the
 // projections: the slice of the basis stays in cache while the block is multiplied with it.
-constexpr size_t kRotateRows = 256;
-constexpr size_t kChunkRows = 256;
+constexpr size_t kSliceRows = 256;
 // Fewer rows than this are projected on one thread: a thread costs tens of microseconds, the
 // projection of a thousand rows against a basis of a hundred about as much.
 constexpr size_t kSplitRows = 1024;
@@ -120,8 +119,8 @@ class Search {
     const size_t size = static_cast<size_t>(width) * static_cast<size_t>(count);
     for (std::vector<double>& part : partial_) part.assign(size, 0.0);
     overRowHalves(n_, [&](size_t first, size_t end, int half) {
-      for (size_t r = first; r < end; r += kChunkRows) {
-        const int rows = static_cast<int>(std::min(kChunkRows, end - r));
+      for (size_t r = first; r < end; r += kSliceRows) {
+        const int rows = static_cast<int>(std::min(kSliceRows, end - r));
         products_.transposed(rows, width, count, v + r, ld, X + r, ld,
                              partial_[static_cast<size_t>(half)].data(), width);
       }
@@ -129,8 +128,8 @@ class Search {
     coefficients_.resize(size);
     for (size_t i = 0; i < size; ++i) coefficients_[i] = -(partial_[0][i] + partial_[1][i]);
     overRowHalves(n_, [&](size_t first, size_t end, int) {
-      for (size_t r = first; r < end; r += kChunkRows) {
-        const int rows = static_cast<int>(std::min(kChunkRows, end - r));
+      for (size_t r = first; r < end; r += kSliceRows) {
+        const int rows = static_cast<int>(std::min(kSliceRows, end - r));
         products_.product(rows, width, count, v + r, ld, coefficients_.data(), width, X + r, ld);
       }
     });
@@ -310,9 +309,9 @@ class Search {
     const int ld = static_cast<int>(n_);
     const double one = 1.0;
     const double zero = 0.0;
-    std::vector<double> slice(kRotateRows * static_cast<size_t>(count));
-    for (size_t r0 = 0; r0 < n_; r0 += kRotateRows) {
-      const int rows = static_cast<int>(std::min(kRotateRows, n_ - r0));
+    std::vector<double> slice(kSliceRows * static_cast<size_t>(count));
+    for (size_t r0 = 0; r0 < n_; r0 += kSliceRows) {
+      const int rows = static_cast<int>(std::min(kSliceRows, n_ - r0));
       dgemm_("N", "N", &rows, &count, &k, &one, column(first) + r0, &ld, Ysel, &k, &zero,
              slice.data(), &rows);
       for (int32_t j = 0; j < count; ++j) {
@@ -449,7 +448,7 @@ BlockLanczosShape blockLanczosShape(int32_t nev, int32_t n) {
 uint64_t blockLanczosWorkDoubles(const BlockLanczosShape& shape, int32_t n) {
   const auto columns = static_cast<uint64_t>(shape.basis + shape.block);
   return static_cast<uint64_t>(n) * (columns + static_cast<uint64_t>(shape.block)) +
-         6 * columns * columns + kRotateRows * columns;
+         6 * columns * columns + kSliceRows * columns;
 }
 
 int32_t blockLanczos(BlockOperator& op, int32_t nev, const BlockLanczosShape& shape, double* values,

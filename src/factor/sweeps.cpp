@@ -175,8 +175,7 @@ void backwardStep(const SupernodalView& f, int64_t k, const double* y, double* x
   }
 }
 
-// The steps over supernodes first .. end-1 (forward) or end-1 .. first (backward), or over a
-// list of them in the same order.
+// The steps over all supernodes, in ascending order forward and descending backward.
 void forwardRange(const SupernodalView& f, double* b, double* y, double* t, int nrhs, int ld) {
   for (int64_t k = 0; k < f.nsuper; ++k) forwardStep(f, k, b, y, t, nrhs, ld, Scatter{});
 }
@@ -195,6 +194,13 @@ int blasThreads() { return openblas_get_num_threads != nullptr ? openblas_get_nu
 
 bool worthTwoThreads(const SupernodalView& f, int nrhs) {
   return f.valueCount * nrhs >= kSplitWork && std::thread::hardware_concurrency() > 1;
+}
+
+// Whether the block is swept by the two groups of the tree split: the tree has them and the
+// block is narrow and large enough.
+bool treeApplies(const SupernodalView& f, int nrhs) {
+  return f.split != nullptr && !f.split->group[0].empty() && narrow(f, nrhs) &&
+         worthTwoThreads(f, nrhs);
 }
 
 // Runs first() on a helper thread and second() here, or both here when no thread can be had.
@@ -228,10 +234,8 @@ void inColumnHalves(const SupernodalView& f, int nrhs, double* t, const Work& wo
 // their own until both are done. False, having done nothing, when the split does not apply or its
 // buffers cannot be had.
 bool forwardTree(const SupernodalView& f, double* b, double* y, double* t, int nrhs, int ld) {
+  if (!treeApplies(f, nrhs)) return false;
   const TreeSplit* split = f.split;
-  if (split == nullptr || split->top.empty() || !narrow(f, nrhs) || !worthTwoThreads(f, nrhs)) {
-    return false;
-  }
   std::vector<double> scratch;
   try {
     scratch.assign(
@@ -268,10 +272,8 @@ bool forwardTree(const SupernodalView& f, double* b, double* y, double* t, int n
 // its own group and of the top, and writes only its own.
 bool backwardTree(const SupernodalView& f, const double* y, double* x, double* t, int nrhs,
                   int ld) {
+  if (!treeApplies(f, nrhs)) return false;
   const TreeSplit* split = f.split;
-  if (split == nullptr || split->top.empty() || !narrow(f, nrhs) || !worthTwoThreads(f, nrhs)) {
-    return false;
-  }
   std::vector<double> scratch;
   try {
     scratch.resize(static_cast<size_t>(f.maxUpdateRows) * static_cast<size_t>(nrhs));
@@ -334,7 +336,7 @@ void solveBackward(const SupernodalView& f, double* x, const double* y, double* 
 }
 
 void solveBoth(const SupernodalView& f, double* x, double* b, double* t, int nrhs) {
-  if (narrow(f, nrhs) && f.split != nullptr && !f.split->top.empty()) {
+  if (treeApplies(f, nrhs)) {
     solveForward(f, b, b, t, nrhs);
     solveBackward(f, x, b, t, nrhs);
     return;

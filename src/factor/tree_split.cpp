@@ -85,7 +85,7 @@ TreeSplit splitTree(const SupernodalView& f) {
       total += tree.subtreeWork[static_cast<size_t>(k)];
     }
   }
-  std::vector<int64_t> top;
+  std::vector<int64_t>& top = split.top;
   double topWork = 0.0;
   std::vector<int> bin;
   for (;;) {
@@ -122,7 +122,6 @@ TreeSplit splitTree(const SupernodalView& f) {
   }
   for (std::vector<int64_t>& group : split.group) std::sort(group.begin(), group.end());
   std::sort(top.begin(), top.end());
-  split.top = top;
   split.topSlot.assign(static_cast<size_t>(f.n), -1);
   for (int64_t k : top) {
     for (int64_t c = f.super[k]; c < f.super[k + 1]; ++c) {

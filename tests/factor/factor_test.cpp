@@ -208,8 +208,8 @@ TEST(TreeSplit, GroupsAreWholeSubtreesOfBalancedWork) {
     f.pi = static_cast<const int64_t*>(l->pi);
     f.s = static_cast<const int64_t*>(l->s);
     const TreeSplit split = splitTree(f);
-    EXPECT_EQ(!split.top.empty(), row.splits) << row.a.n;
-    if (split.top.empty()) continue;
+    EXPECT_EQ(!split.group[0].empty(), row.splits) << row.a.n;
+    if (split.group[0].empty()) continue;
     std::vector<int> owner(size_t(f.n), -1);  // 0, 1: the groups, 2: the top
     std::vector<int> seen(size_t(f.nsuper), 0);
     double work[3] = {0.0, 0.0, 0.0};
